@@ -1,0 +1,28 @@
+// Small lookups the generators share: day-table names, symbol validity and
+// tolerant comparison of floats and date-times.
+#ifndef HISTDATA_DATA_LOOKUPS_H_
+#define HISTDATA_DATA_LOOKUPS_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/engine/engine.h"
+#include "platform/rtl/datetime.h"
+
+namespace hist {
+
+// "hist" + the day as "yymmdd": 4 July 2003 gives hist030704.
+std::string GetFileName(rtl::TDateTime day);
+
+// Whether `symbol` is marked valid ('1') in symbolTable of the module
+// database. No query object: true, nothing logged.
+bool IsValidProduct(const std::string& symbol, engine::TQuery* query);
+
+// |a - b| < 1e-8.
+bool IsDoubleEqual(double a, double b);
+// 0 when IsDoubleEqual, else 1 when a > b, -1 when a < b.
+int CompareDouble(double a, double b);
+
+}  // namespace hist
+
+#endif  // HISTDATA_DATA_LOOKUPS_H_

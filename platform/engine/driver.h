@@ -1,0 +1,91 @@
+// The narrow interface every store driver implements. The engine objects of
+// engine.h are the only users on the server side; the loader (tools/) also
+// uses the writing half.
+#ifndef HISTDATA_PLATFORM_ENGINE_DRIVER_H_
+#define HISTDATA_PLATFORM_ENGINE_DRIVER_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/engine/value.h"
+
+namespace engine {
+
+struct Column {
+  std::string name;
+  FieldType type = FieldType::kUnknown;
+};
+
+// Forward-only rows of one result. Date and time columns arrive as kFloat
+// date-time values; nulls as kNull.
+class Cursor {
+ public:
+  virtual ~Cursor() = default;
+  virtual const std::vector<Column>& columns() const = 0;
+  // Fills `row` (resized to the column count; its strings are reused) with
+  // the next row. False past the last row.
+  virtual bool Next(std::vector<Value>& row) = 0;
+};
+
+// A statement split at its placeholders: pieces.size() == parameter count + 1.
+// Each driver writes its own placeholder between the pieces.
+struct Statement {
+  std::vector<std::string> pieces;
+};
+
+// Columns of every tick table, in this order.
+inline constexpr const char* kTickColumns[] = {"ID",    "Date",  "Time",    "Symbol", "Bid",
+                                                "Offer", "Price", "BidSize", "Volume", "OfferSize"};
+
+// One physical connection to a store. Every failure raises EDBEngineError
+// (engine/errors.h) with the store's message.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+
+  // False once the connection is known to be broken; the pool then drops it.
+  virtual bool Healthy() = 0;
+
+  // --- Tick tables -------------------------------------------------------
+  // Presence of a day table; opens nothing.
+  virtual bool TableExists(const std::string& table) = 0;
+  // The rows of `table` in SymbolTime order (Symbol with ASCII letters folded
+  // to one case, then Time, then ID), from the first row whose key is at or
+  // after (symbol) or (symbol, time). Never fails for a key past the end: the
+  // cursor is then empty. Columns as kTickColumns.
+  virtual std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol,
+                                            bool with_time, double time) = 0;
+  // Rows of the table, counting no further than `limit`.
+  virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
+
+  // --- Statements ----------------------------------------------------------
+  virtual std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<Value>& params) = 0;
+  // Runs a stored procedure; `name` is without its group suffix (";1"),
+  // `params` are the input parameters in declared order, names without "@".
+  virtual std::unique_ptr<Cursor> CallProcedure(
+      const std::string& name, const std::vector<std::pair<std::string, Value>>& params) = 0;
+
+  // --- Writing (loader only; a read-only connection raises) ----------------
+  virtual void ExecuteScript(const std::string& sql) = 0;
+  virtual void CreateTickTable(const std::string& table) = 0;
+  virtual void Begin() = 0;
+  virtual void Commit() = 0;
+  virtual void Rollback() = 0;
+  // Inserts rows into `table` (a tick table or a store table) with the given
+  // columns; values are bound, never spliced into SQL text.
+  class Inserter {
+   public:
+    virtual ~Inserter() = default;
+    virtual void Insert(const std::vector<Value>& row) = 0;
+  };
+  virtual std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
+                                                  const std::vector<std::string>& columns) = 0;
+};
+
+}  // namespace engine
+
+#endif  // HISTDATA_PLATFORM_ENGINE_DRIVER_H_

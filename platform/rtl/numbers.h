@@ -1,0 +1,36 @@
+// Whole-number and floating-point conversions with the text forms that reply
+// lines and stored fields use.
+#ifndef HISTDATA_PLATFORM_RTL_NUMBERS_H_
+#define HISTDATA_PLATFORM_RTL_NUMBERS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace rtl {
+
+// The whole-number rule: leading blanks, an optional sign, then decimal
+// digits, or hexadecimal digits after "$" or "0x"/"0X"; nothing may follow.
+// Values outside the signed 32-bit range fail.
+bool TryStrToInt(std::string_view text, int32_t& out);
+int32_t StrToIntDef(std::string_view text, int32_t default_value);
+
+// Text of a stored float: the shortest general form with up to 15
+// significant digits and no trailing zeros (12.5, 0, 1234567, 1E20, 1E-6).
+std::string FloatToStr(double value);
+
+// Fixed-point with the given number of decimals ("%f" is 2, "%0.*f" with 3
+// is 3), "." as separator, no thousands separator.
+std::string FormatFixed(double value, int decimals);
+void AppendFixed(std::string& out, double value, int decimals);
+void AppendFloat(std::string& out, double value);  // FloatToStr, appended
+void AppendInt(std::string& out, int64_t value);
+
+// Nearest whole number, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
+// Out of the 32-bit range saturates.
+int32_t RoundHalfEven(double value);
+int64_t RoundHalfEven64(double value);
+
+}  // namespace rtl
+
+#endif  // HISTDATA_PLATFORM_RTL_NUMBERS_H_

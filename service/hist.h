@@ -1,0 +1,94 @@
+// THistData: the request module. One instance serves one request at a time;
+// it owns its database components and its own module database, carries the
+// history handler and, as operations, one generator per request mode.
+//
+// The generators are virtual so that tests can stand in for them; each is
+// implemented in its own source under generators/.
+#ifndef HISTDATA_SERVICE_HIST_H_
+#define HISTDATA_SERVICE_HIST_H_
+
+#include <memory>
+#include <string>
+
+#include "platform/engine/engine.h"
+#include "platform/rtl/datetime.h"
+#include "service/web.h"
+
+namespace hist {
+
+using rtl::TDateTime;
+
+class THistData {
+ public:
+  // Makes the declared components and names the module's session; does not
+  // run WebModuleCreate (the pool does, under its lock).
+  THistData();
+  virtual ~THistData();
+  THistData(const THistData&) = delete;
+  THistData& operator=(const THistData&) = delete;
+
+  // Creation handler: credentials, session identifier, module database.
+  void WebModuleCreate();
+
+  // The single action's handler. Handled is left true.
+  void HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Response, bool& Handled);
+
+  // --- Generators (generators/) -------------------------------------------
+  virtual void GenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
+                           TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
+                           bool priceChangeOnly);
+  void DoGenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
+                     TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
+                     bool priceChangeOnly, int firstNumber, bool nameLines);
+  virtual void GenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
+                             TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
+                             int DayCount, bool priceChangeOnly);
+  void DoGenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
+                       TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
+                       int DayCount, bool priceChangeOnly, int firstNumber, bool nameLines);
+  virtual void GenInterday2(const std::string& Symbol, TWebResponse& Response, TDateTime dateBegin,
+                            TDateTime dateEnd);
+  virtual void GenDelay(const std::string& Symbol, TWebResponse& Response);
+  virtual void GenInterval(const std::string& Symbol, int DayCount, TDateTime TimeStart,
+                           TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int Interval);
+  virtual void GenFastInterval(const std::string& Symbol, int Interval, TDateTime TimeStart,
+                               TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int IUnit,
+                               int BackCount);
+  virtual void GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDateTime timeEnd,
+                            TDateTime dateBegin, TDateTime dateEnd, int DayCount, int interval);
+  virtual void GenInterval4(const std::string& Symbol, int DayCount, TDateTime TimeStart,
+                            TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int Interval,
+                            bool TodayOnly);
+
+  // --- Shared lookups (data/) ---------------------------------------------
+  TDateTime SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTime dateEnd);
+  bool PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd);
+  // Writes "NOTE|ENAME|..." and "NOTE|CNAME|..." into the current response
+  // when DailySymbol knows the symbol.
+  bool GenStockName(const std::string& Symbol);
+
+  // The response of the request being served; generators that are handed no
+  // response write here.
+  TWebResponse* Response = nullptr;
+
+  // --- Declared components --------------------------------------------------
+  std::string SessionName;  // HistSession_N
+  engine::TDatabase HistDB;      // "HISTDATA", read-only
+  engine::TDatabase HistSQLDB;   // "Historical", read-only
+  engine::TDatabase ARDANDB;     // "ardandata"
+  engine::TTable HistTable;      // over HistDB, index SymbolTime
+  engine::TQuery HistSQLQuery;   // over HistSQLDB, declared only
+  engine::TQuery StockNameQuery; // over HistSQLDB
+  engine::TStoredProc spQueryDaily;          // "usp_Closing_Price;1"
+  engine::TStoredProc spIntervalQuery;       // "QueryIntervals;1"
+  engine::TStoredProc spMarketSessionQuery;  // "QueryMarketSession;1"
+
+  // --- Module database (made once by WebModuleCreate; empty on failure) -------
+  std::unique_ptr<engine::TDatabase> FDatabase;
+  std::unique_ptr<engine::TQuery> IntervalQuery;
+  std::unique_ptr<engine::TQuery> FIsValidSymbolQuery;
+};
+
+}  // namespace hist
+
+#endif  // HISTDATA_SERVICE_HIST_H_

@@ -1,0 +1,42 @@
+// The settings store: finds the settings file and hands out readers over it.
+#ifndef HISTDATA_SETTINGS_ZETINI_H_
+#define HISTDATA_SETTINGS_ZETINI_H_
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zetini {
+
+// A read-through reader over one ini file: every read goes to the file as it
+// is at that moment. Section and key names compare without regard to case.
+class TIniFile {
+ public:
+  explicit TIniFile(std::string path) : path_(std::move(path)) {}
+  const std::string& FileName() const { return path_; }
+  // The value, cut to 2047 characters; Default when the file, section or
+  // key is missing. "key=" gives an empty string.
+  std::string ReadString(std::string_view section, std::string_view key,
+                         std::string_view default_value) const;
+  // Appends "name=value" for each key of the section with a non-empty value,
+  // in file order.
+  void ReadSectionValues(std::string_view section, std::vector<std::string>& list) const;
+
+ private:
+  std::string path_;
+};
+
+// Finds the settings file (empty name: "zet.ini") in the working folder, the
+// program's (or loaded library's) folder, then the system settings folder;
+// failing those, downloads it into "./zeturl.ini". Each call returns a new
+// reader. Errors of the download reach the caller.
+std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name = "");
+
+// Value of the first "name=value" entry whose name matches without regard to
+// case; empty when there is none.
+std::string ListValue(const std::vector<std::string>& list, std::string_view name);
+
+}  // namespace zetini
+
+#endif  // HISTDATA_SETTINGS_ZETINI_H_
