@@ -37,6 +37,15 @@ struct Statement {
   std::vector<std::string> pieces;
 };
 
+// A bound parameter: its declared type tells a driver how to send a value
+// (a kFloat value of a kDate/kTime/kDateTime parameter is a date-time).
+// Names are without "@" or ":".
+struct BoundParam {
+  std::string name;
+  FieldType type = FieldType::kUnknown;
+  Value value;
+};
+
 // Columns of every tick table, in this order.
 inline constexpr const char* kTickColumns[] = {"ID",    "Date",  "Time",    "Symbol", "Bid",
                                                 "Offer", "Price", "BidSize", "Volume", "OfferSize"};
@@ -63,11 +72,12 @@ class Connection {
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
 
   // --- Statements ----------------------------------------------------------
-  virtual std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<Value>& params) = 0;
+  // `params` fill the placeholders in order.
+  virtual std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) = 0;
   // Runs a stored procedure; `name` is without its group suffix (";1"),
-  // `params` are the input parameters in declared order, names without "@".
-  virtual std::unique_ptr<Cursor> CallProcedure(
-      const std::string& name, const std::vector<std::pair<std::string, Value>>& params) = 0;
+  // `params` are the input parameters in declared order.
+  virtual std::unique_ptr<Cursor> CallProcedure(const std::string& name,
+                                                const std::vector<BoundParam>& params) = 0;
 
   // --- Writing (loader only; a read-only connection raises) ----------------
   virtual void ExecuteScript(const std::string& sql) = 0;
