@@ -1,0 +1,349 @@
+// Mode 6 over the tick tables: bars on a fixed grid that starts every day at
+// the requested start time, one INTERVAL line per slot, dash lines for slots
+// without a tick.
+//
+// A day's ticks of the symbol are read into a list first and the bars formed
+// from it, so the table is closed before any line of the day goes out. Every
+// time is held in whole seconds since the epoch: tick time stamps and the
+// day's anchors are whole seconds and slots are whole multiples of the
+// interval, so comparing them exactly is what comparing the date-time values
+// within their 1e-8-day tolerance means, without the drift that adding up
+// slot lengths as fractions of a day would bring after many slots.
+//
+// Three ways of forming a bar, chosen by the settings of the request:
+//  - CalcMode other than "UW": high and low follow the bid and offer quotes,
+//    the close is the last price;
+//  - "UW": high, low and close follow the traded price, and after the last
+//    tick the day is filled with dash lines up to the end time;
+//  - "UW" with ExecutionTickOnly: as "UW", but before the nominal update time
+//    only ticks that add volume count.
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/lookups.h"
+#include "generators/tick_time.h"
+#include "platform/rtl/datetime.h"
+#include "platform/rtl/numbers.h"
+#include "service/globals.h"
+#include "service/hist.h"
+
+namespace hist {
+namespace {
+
+// One tick as read from a tick table. The date and time are kept as the
+// whole seconds of their text forms ("yyyy/m/d", "hh:nn:ss"), which is all
+// that bars are formed from; sizes and volume are rounded half to even.
+class THisttableRecord {
+ public:
+  int64_t Date = 0;  // day since the epoch
+  int64_t Time = 0;  // second of the day
+  double Bid = 0;
+  double Offer = 0;
+  double Price = 0;
+  int32_t BidSize = 0;
+  int32_t OfferSize = 0;
+  int32_t Volume = 0;  // the day's running total
+
+  // The time stamp: date and time combined, to the whole second.
+  int64_t Stamp() const { return Date * 86400 + Time; }
+};
+
+// The no-price state of a bar: no tick has set its high or low yet.
+constexpr double kNoHigh = 0;
+constexpr double kNoLow = 999999;
+constexpr int64_t kOneSecond = 1;
+
+// Closes the tick table however the call ends.
+class TableCloser {
+ public:
+  explicit TableCloser(engine::TTable& table) : table_(table) {}
+  ~TableCloser() { table_.Close(); }
+  TableCloser(const TableCloser&) = delete;
+  TableCloser& operator=(const TableCloser&) = delete;
+
+ private:
+  engine::TTable& table_;
+};
+
+// The day of a stored date. A tick without a date or time has no place on
+// the grid; the request ends with an error that the handler logs rather than
+// with bars placed on a made-up day.
+int64_t StoredDay(engine::TField& field, const std::string& table) {
+  if (field.IsNull()) throw std::runtime_error("Tick without " + field.FieldName() + " in " + table);
+  return DayOf(field.AsDateTime());
+}
+
+int64_t StoredSecond(engine::TField& field, const std::string& table) {
+  if (field.IsNull()) throw std::runtime_error("Tick without " + field.FieldName() + " in " + table);
+  return SecondOfDay(field.AsDateTime());
+}
+
+// The bar state and the reply lines of one call.
+class BarWriter {
+ public:
+  BarWriter(TWebResponse& out, const ProcessSettings& settings, int interval)
+      : out_(out),
+        uw_(settings.calc_mode == "UW"),
+        tick_only_(uw_ && settings.execution_tick_only),
+        interval_(interval) {}
+
+  // Forms the bars of one day from its ticks in read order.
+  void Day(const std::vector<THisttableRecord>& ticks, int64_t bar_start, int64_t day_end,
+           int64_t nominal_time);
+  int RecNo() const { return rec_no_; }
+
+ private:
+  bool NoPrice() const { return high_ == kNoHigh && low_ == kNoLow; }
+  // Writes the slot that starts at bar_start_ and moves to the next slot.
+  // `ref` is the time the nominal update time is compared with.
+  void WriteBar(int64_t ref);
+  void WriteDash();
+  void Advance();
+  void Take(const THisttableRecord& r, int64_t t);
+  void BeginLine();
+  void Send();
+
+  TWebResponse& out_;
+  const bool uw_;
+  const bool tick_only_;
+  const int64_t interval_;
+  std::string line_;
+
+  int64_t bar_start_ = 0, bar_end_ = 0, nominal_ = 0;
+  double open_ = 0, high_ = 0, low_ = 0, close_ = 0;
+  int64_t last_volume_ = 0, prev_volume_ = 0;
+  int rec_no_ = 0;
+  // Kept over the whole call, as the closing bar of a day that placed no
+  // tick must not take the place of one from an earlier day.
+  int64_t last_seen_ = 0, last_placed_ = 0;
+};
+
+void BarWriter::Day(const std::vector<THisttableRecord>& ticks, int64_t bar_start,
+                    int64_t day_end, int64_t nominal_time) {
+  bar_start_ = bar_start;
+  bar_end_ = bar_start + interval_;
+  nominal_ = nominal_time;
+  // Every day starts afresh: nothing of the day before carries over.
+  open_ = close_ = ticks.front().Price;
+  high_ = kNoHigh;
+  low_ = kNoLow;
+  last_volume_ = 0;
+  prev_volume_ = 0;
+
+  for (const THisttableRecord& r : ticks) {
+    if (bar_end_ > day_end + kOneSecond) break;
+    const int64_t t = r.Stamp();
+    last_seen_ = t;
+    if (t > day_end) break;
+    // A tick exactly at the end of a slot belongs to the next slot.
+    if (t >= bar_end_) {
+      WriteBar(bar_start_);
+      open_ = high_ = low_ = close_ = r.Price;
+      if (tick_only_ && r.Volume == last_volume_ && nominal_ > t) {
+        high_ = kNoHigh;
+        low_ = kNoLow;
+        open_ = 0;
+        close_ = 0;
+      }
+      prev_volume_ = last_volume_;
+      Advance();
+    }
+    while (t >= bar_end_ && bar_start_ <= day_end) {
+      WriteDash();
+      Advance();
+    }
+    Take(r, t);
+    last_volume_ = r.Volume;
+    last_placed_ = t;
+  }
+
+  // The slot of the day's last placed tick has no later tick to close it.
+  if (bar_end_ <= day_end + kOneSecond && bar_start_ <= last_placed_ && last_placed_ < bar_end_) {
+    WriteBar(last_seen_);
+    Advance();
+  }
+  if (uw_) {
+    while (bar_end_ <= day_end + kOneSecond) {
+      WriteDash();
+      Advance();
+    }
+  }
+}
+
+void BarWriter::Advance() {
+  bar_start_ = bar_end_;
+  bar_end_ += interval_;
+  ++rec_no_;
+}
+
+void BarWriter::Take(const THisttableRecord& r, int64_t t) {
+  if (!uw_) {
+    // The tick's own price reaches high and low only as the close, once a
+    // further tick is taken into the same bar.
+    if (high_ < r.Bid) high_ = r.Bid;
+    if (high_ < r.Offer) high_ = r.Offer;
+    if (open_ > high_) high_ = open_;
+    if (open_ < low_) low_ = open_;
+    if (close_ > high_) high_ = close_;
+    if (close_ < low_) low_ = close_;
+    if (low_ > r.Offer) low_ = r.Offer;
+    if (low_ > r.Bid) low_ = r.Bid;
+    close_ = r.Price;
+    return;
+  }
+  if (tick_only_) {
+    // Before the nominal update time only executions (ticks that add to the
+    // running volume) move the prices.
+    const bool execution = r.Volume != last_volume_;
+    if (!execution && t < nominal_) return;
+    if (open_ == 0) open_ = r.Price;
+  }
+  if (r.Price > high_) high_ = r.Price;
+  if (r.Price < low_) low_ = r.Price;
+  close_ = r.Price;
+}
+
+void BarWriter::WriteBar(int64_t ref) {
+  const int64_t d = last_volume_ - prev_volume_;
+  if (d == 0 && (NoPrice() || (tick_only_ && nominal_ > ref))) {
+    WriteDash();
+    return;
+  }
+  BeginLine();
+  for (double price : {open_, high_, low_, close_}) {
+    rtl::AppendFixed(line_, price, 3);
+    line_ += '|';
+  }
+  if (d > 0) {
+    rtl::AppendInt(line_, d);
+  } else if (d < 0) {
+    // The running volume went down (a corrected total): show it whole.
+    rtl::AppendInt(line_, last_volume_);
+  } else {
+    line_ += '-';
+  }
+  line_ += "|\r\n";
+  Send();
+}
+
+void BarWriter::WriteDash() {
+  BeginLine();
+  line_ += "-|-|-|-|-|\r\n";
+  Send();
+}
+
+// "INTERVAL|RecNo|yyyy/mm/dd|hh:nn:ss|" of the slot at bar_start_.
+void BarWriter::BeginLine() {
+  const TDateTime start = FromSeconds(bar_start_);
+  line_.assign("INTERVAL|");
+  rtl::AppendInt(line_, rec_no_);
+  line_ += '|';
+  line_ += rtl::FormatDateTime("yyyy/mm/dd", start);
+  line_ += '|';
+  line_ += rtl::FormatDateTime("hh:nn:ss", start);
+  line_ += '|';
+}
+
+void BarWriter::Send() { out_.SendLine(line_); }
+
+}  // namespace
+
+void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDateTime timeEnd,
+                             TDateTime dateBegin, TDateTime dateEnd, int DayCount, int interval) {
+  TWebResponse& out = *Response;
+  const ProcessSettings settings = CurrentSettings();
+  GenStockName(Symbol);
+  if (!IsValidBarInterval(interval)) {
+    SendErrorMsg(kInvalidIntervalMsg, out);
+    return;
+  }
+
+  BarWriter bars(out, settings, interval);
+  bool NoDataSent = false;
+  // The day's anchors are whole seconds of the time of day, as the times'
+  // "hh:nn:ss" texts show them.
+  const int64_t BeginSecond = SecondOfDay(timeBegin);
+  const int64_t EndSecond = SecondOfDay(timeEnd);
+  const int64_t NominalSecond = SecondOfDay(settings.nominal_update_time);
+  // The first day is searched from timeBegin at the millisecond, so that a
+  // tick exactly at it is read.
+  const TDateTime SearchTime = FromMilliseconds(MillisecondsOf(timeBegin));
+
+  TableCloser closer(HistTable);
+  TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
+  const bool DataExists = PreCheckExistDaysData(dateBegin, dateEnd);
+  for (; Day <= dateEnd; Day = Day + 1) {
+    HistTable.Close();
+    HistTable.TableName = GetFileName(Day);
+    HistTable.ReadOnly = true;
+    if (!HistTable.Exists()) {
+      if (!DataExists && !NoDataSent) {
+        SendErrorMsg("ERROR|No data for specified date|", out);
+        NoDataSent = true;
+      }
+      continue;
+    }
+
+    HistTable.Open();
+    if (Day == dateBegin) {
+      HistTable.FindNearest(Symbol, SearchTime);
+    } else {
+      HistTable.FindNearest(Symbol);
+    }
+    engine::TField& fSymbol = HistTable.FieldByName("Symbol");
+    engine::TField& fDate = HistTable.FieldByName("Date");
+    engine::TField& fTime = HistTable.FieldByName("Time");
+    engine::TField& fBid = HistTable.FieldByName("Bid");
+    engine::TField& fOffer = HistTable.FieldByName("Offer");
+    engine::TField& fPrice = HistTable.FieldByName("Price");
+    engine::TField& fBidSize = HistTable.FieldByName("BidSize");
+    engine::TField& fOfferSize = HistTable.FieldByName("OfferSize");
+    engine::TField& fVolume = HistTable.FieldByName("Volume");
+
+    // The day list: the symbol's ticks of this day in index order, released
+    // when the day is done.
+    std::vector<THisttableRecord> ticks;
+    int64_t DayEnd = 0;
+    for (; !HistTable.Eof(); HistTable.Next()) {
+      if (fSymbol.AsStringView() != Symbol) break;
+      THisttableRecord r;
+      r.Date = StoredDay(fDate, HistTable.TableName);
+      r.Time = StoredSecond(fTime, HistTable.TableName);
+      // Every row of a day table carries the same date; the first row found
+      // sets the day's anchors.
+      if (ticks.empty()) {
+        DayEnd = r.Date * 86400 + EndSecond;
+      } else if (r.Stamp() > DayEnd) {
+        break;
+      }
+      r.Bid = fBid.AsFloat();
+      r.Offer = fOffer.AsFloat();
+      r.Price = fPrice.AsFloat();
+      r.BidSize = rtl::RoundHalfEven(fBidSize.AsFloat());
+      r.OfferSize = rtl::RoundHalfEven(fOfferSize.AsFloat());
+      r.Volume = rtl::RoundHalfEven(fVolume.AsFloat());
+      ticks.push_back(r);
+    }
+    HistTable.Close();
+    if (ticks.empty()) continue;
+
+    const int64_t DayStart = ticks.front().Date * 86400;
+    bars.Day(ticks, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
+  }
+
+  if (bars.RecNo() > 0) {
+    std::string line = "NOTE|RECORDCOUNT|";
+    rtl::AppendInt(line, bars.RecNo());
+    line += '|';
+    line += kLineTerminator;
+    out.SendLine(line);
+  } else {
+    SendErrorMsg("ERROR|Record not found.|", out);
+  }
+}
+
+}  // namespace hist

@@ -1,0 +1,61 @@
+// Whole-number views of the date-time values that the tick-table generators
+// read, so that slot boundaries are decided by integer arithmetic: a tick that
+// lies exactly on a boundary then always falls into the later slot, however
+// many slots lie between it and the day's anchor.
+//
+// Each view goes through the nearest millisecond first, as the value's text
+// forms do (rtl/datetime.h), so a value and its printed form never disagree.
+#ifndef HISTDATA_GENERATORS_TICK_TIME_H_
+#define HISTDATA_GENERATORS_TICK_TIME_H_
+
+#include <cmath>
+#include <cstdint>
+
+#include "platform/rtl/datetime.h"
+
+namespace hist {
+
+// The value at the nearest millisecond since the epoch. Values far outside
+// any calendar are held to about a million years so that sums of them and of
+// interval lengths cannot overflow.
+inline int64_t MillisecondsOf(rtl::TDateTime value) {
+  if (std::isnan(value)) return 0;
+  constexpr double kLimit = 4e8;  // days
+  if (value > kLimit) value = kLimit;
+  if (value < -kLimit) value = -kLimit;
+  return static_cast<int64_t>(std::round(value * static_cast<double>(rtl::kMsPerDay)));
+}
+
+// The day of a value, as its date text names it (truncated toward zero).
+inline int64_t DayOf(rtl::TDateTime value) { return MillisecondsOf(value) / rtl::kMsPerDay; }
+
+// The time of day of a value in whole seconds, as its "hh:nn:ss" text shows
+// it: milliseconds are cut, and a value before the epoch shows the time of
+// its absolute fraction.
+inline int64_t SecondOfDay(rtl::TDateTime value) {
+  const int64_t ms = MillisecondsOf(value) % rtl::kMsPerDay;
+  return (ms < 0 ? -ms : ms) / 1000;
+}
+
+// Floor division, for bar numbers of values before the epoch.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+  const int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
+// A count of seconds or milliseconds since the epoch as a date-time value for
+// the text forms; the division is exact to far below a millisecond.
+inline rtl::TDateTime FromSeconds(int64_t seconds) { return static_cast<double>(seconds) / 86400.0; }
+inline rtl::TDateTime FromMilliseconds(int64_t ms) {
+  return static_cast<double>(ms) / static_cast<double>(rtl::kMsPerDay);
+}
+
+// Whether an interval can form bars; slots of no length would never advance.
+inline bool IsValidBarInterval(int interval) { return interval > 0; }
+
+// The reply to an interval of 0 or less, given instead of any other line.
+inline constexpr const char* kInvalidIntervalMsg = "ERROR|Invalid interval.|";
+
+}  // namespace hist
+
+#endif  // HISTDATA_GENERATORS_TICK_TIME_H_
