@@ -1,0 +1,120 @@
+// Mode 2: the latest tick of a symbol that is at least one hour old.
+//
+// Today's table is read up to the current time less one hour. When today has
+// no such tick, the answer is the symbol's last tick on the most recent
+// earlier day that has a table, however far back that day lies, within the
+// span where day-table names are unique: a name holds the year without its
+// century, so stepping back further than kMaxLookBackDays would reach today's
+// tables again under dates a century old. Having read a table more than 7
+// days old, the search stops whatever it found. Finding no tick at all gives
+// "ERROR|Record not found.|" as the last bytes of the body, without CR LF.
+#include <cmath>
+#include <string>
+
+#include "data/lookups.h"
+#include "platform/rtl/numbers.h"
+#include "service/hist.h"
+
+namespace hist {
+
+namespace {
+
+// Fewer days than any hundred years, so no day-table name is probed twice.
+constexpr int kMaxLookBackDays = 36500;
+// After reading a table this many days old or older, the search stops.
+constexpr double kLastDayOfDelay = 7;
+
+// The symbol's last kept tick. `time` 0 means none kept, as a tick stamped
+// exactly at midnight is taken to be.
+struct KeptTick {
+  double time = 0.0;
+  double bid = 0.0, offer = 0.0, price = 0.0;
+  int32_t bid_size = 0, offer_size = 0, volume = 0;
+};
+
+int64_t ToMs(double time) { return std::llround(time * static_cast<double>(rtl::kMsPerDay)); }
+
+// Keeps each row of `symbol` from the symbol's first row on while its time is
+// at or before `cutoff_ms` (none for earlier days); leaves the table closed.
+void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited, int64_t cutoff_ms,
+                  KeptTick& kept) {
+  table.Open();
+  table.FindNearest(symbol);
+  engine::TField& time = table.FieldByName("Time");
+  engine::TField& sym = table.FieldByName("Symbol");
+  engine::TField& bid = table.FieldByName("Bid");
+  engine::TField& offer = table.FieldByName("Offer");
+  engine::TField& price = table.FieldByName("Price");
+  engine::TField& bid_size = table.FieldByName("BidSize");
+  engine::TField& offer_size = table.FieldByName("OfferSize");
+  engine::TField& volume = table.FieldByName("Volume");
+  while (!table.Eof() && sym.AsStringView() == symbol) {
+    const double t = time.AsDateTime();
+    if (limited && ToMs(t) > cutoff_ms) break;
+    kept.time = t;
+    kept.bid = bid.AsFloat();
+    kept.offer = offer.AsFloat();
+    kept.price = price.AsFloat();
+    kept.bid_size = rtl::RoundHalfEven(bid_size.AsFloat());
+    kept.offer_size = rtl::RoundHalfEven(offer_size.AsFloat());
+    kept.volume = rtl::RoundHalfEven(volume.AsFloat());
+    table.Next();
+  }
+  table.Close();
+}
+
+}  // namespace
+
+void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
+  // One reading of the clock gives both the day and the cut-off, so that a
+  // request at midnight does not mix two days.
+  const TDateTime now = rtl::Now();
+  const TDateTime today = std::floor(now);
+  const int64_t cutoff_ms = ToMs(now - today - rtl::kOneHour);
+  TDateTime Day = today;
+  KeptTick kept;
+
+  GenStockName(Symbol);
+
+  if (HistTable.Active()) HistTable.Close();
+  HistTable.TableName = GetFileName(Day);
+  if (HistTable.Exists()) KeepLastTick(HistTable, Symbol, true, cutoff_ms, kept);
+
+  while (kept.time == 0.0) {
+    bool found = false;
+    while (!found && today - Day < kMaxLookBackDays) {
+      Day -= 1;
+      if (HistTable.Active()) HistTable.Close();
+      HistTable.TableName = GetFileName(Day);
+      found = HistTable.Exists();
+    }
+    if (!found) break;
+    KeepLastTick(HistTable, Symbol, false, 0, kept);
+    if (today - Day > kLastDayOfDelay) break;
+  }
+
+  if (kept.time == 0.0) {
+    Response.SendLine("ERROR|Record not found.|");
+    return;
+  }
+  std::string line = "TICK|0|";
+  rtl::AppendDateTime(line, "yyyy/mm/dd", Day);
+  line += '|';
+  rtl::AppendDateTime(line, "hh:nn:ss", kept.time);
+  line += '|';
+  rtl::AppendFixed(line, kept.bid, 2);
+  line += '|';
+  rtl::AppendFixed(line, kept.offer, 2);
+  line += '|';
+  rtl::AppendFixed(line, kept.price, 2);
+  line += '|';
+  rtl::AppendInt(line, kept.bid_size);
+  line += '|';
+  rtl::AppendInt(line, kept.offer_size);
+  line += '|';
+  rtl::AppendInt(line, kept.volume);
+  line += "|\r\n";
+  Response.SendLine(line);
+}
+
+}  // namespace hist

@@ -1,0 +1,84 @@
+// The day scan and tick line shared by the intraday generators (modes 0 and
+// 3, and mode 3 under the UW calculation).
+//
+// One TickScan lives for one generator call: it carries the record counter
+// and the last price written across days, and forms every line in one buffer
+// that it reuses, so a reply of any length costs the memory of one line.
+//
+// Times are compared in whole milliseconds, the resolution the day tables
+// store, so that a tick stamped exactly at a window bound is inside it however
+// the bound's double was computed.
+#ifndef HISTDATA_GENERATORS_TICK_SCAN_H_
+#define HISTDATA_GENERATORS_TICK_SCAN_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/engine/engine.h"
+#include "platform/rtl/datetime.h"
+#include "service/web.h"
+
+namespace hist {
+
+// The date and time window of one request: from timeBegin on dateBegin to
+// timeEnd on dateEnd, both ends included.
+struct TickWindow {
+  rtl::TDateTime timeBegin = 0, timeEnd = 0;
+  rtl::TDateTime dateBegin = 0, dateEnd = 0;
+};
+
+class TickScan {
+ public:
+  TickScan(TWebResponse& response, std::string_view symbol, bool priceChangeOnly, int firstNumber);
+  TickScan(const TickScan&) = delete;
+  TickScan& operator=(const TickScan&) = delete;
+
+  // Reads the tick table that `table` names (closed on entry) for `day`,
+  // when it exists, and writes a line per tick of the symbol in the window;
+  // leaves the table closed. The search starts at (symbol, timeBegin) on
+  // dateBegin and at the symbol's first row on any other day; the scan ends
+  // at the first row of another symbol (exact comparison), before timeBegin
+  // on dateBegin, or after timeEnd on dateEnd.
+  void ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWindow& window);
+
+  // The record-count line, or the two error lines when no tick was written.
+  void Finish();
+
+  int Counter() const { return counter_; }
+  bool WroteAny() const { return counter_ != first_number_; }
+
+ private:
+  void BindFields(engine::TTable& table);
+  void WriteLine();
+
+  TWebResponse& response_;
+  std::string_view symbol_;
+  bool price_change_only_;
+  int first_number_;
+  int counter_;
+  double last_price_ = 0.0;
+  std::string line_;
+  // Looked up once per table open, not per row.
+  engine::TField* date_ = nullptr;
+  engine::TField* time_ = nullptr;
+  engine::TField* symbol_field_ = nullptr;
+  engine::TField* bid_ = nullptr;
+  engine::TField* offer_ = nullptr;
+  engine::TField* price_ = nullptr;
+  engine::TField* bid_size_ = nullptr;
+  engine::TField* volume_ = nullptr;
+  engine::TField* offer_size_ = nullptr;
+};
+
+// A time of day in whole milliseconds, rounded to the nearest.
+int64_t TimeToMs(rtl::TDateTime time);
+
+// "Enter <name>(Symbol[..],timeBegin[..],timeEnd[..],dateBegin[..],dateEnd[..],DayCount[..])."
+// with the log's time prefix: the entry line of both intraday workers.
+std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
+                              const TickWindow& window, int DayCount);
+
+}  // namespace hist
+
+#endif  // HISTDATA_GENERATORS_TICK_SCAN_H_
