@@ -1,0 +1,177 @@
+#include "platform/http/exchange.h"
+
+#include <cctype>
+#include <charconv>
+#include <string_view>
+
+#include <boost/beast/http/field.hpp>
+#include <boost/beast/http/verb.hpp>
+
+namespace httphost {
+
+namespace http = boost::beast::http;
+
+namespace {
+
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A status text or header value must not end the line early: CR and LF
+// inside it would let the text inject lines of its own.
+std::string OneLine(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  return out;
+}
+
+bool HasStatusCode(std::string_view text) {
+  return text.size() >= 3 && std::isdigit(static_cast<unsigned char>(text[0])) &&
+         std::isdigit(static_cast<unsigned char>(text[1])) &&
+         std::isdigit(static_cast<unsigned char>(text[2])) &&
+         (text.size() == 3 || text[3] == ' ');
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+std::string_view View(boost::beast::string_view v) { return std::string_view(v.data(), v.size()); }
+
+}  // namespace
+
+Exchange::Exchange(Connection& connection, Request& request)
+    : connection_(connection),
+      request_(request),
+      head_only_(request.method() == http::verb::head),
+      keep_alive_(request.version() == 11 && request.keep_alive()) {}
+
+std::string Exchange::Method() { return std::string(request_.method_string()); }
+
+std::string Exchange::QueryString() {
+  std::string_view target = View(request_.target());
+  size_t q = target.find('?');
+  return q == std::string_view::npos ? std::string() : std::string(target.substr(q + 1));
+}
+
+std::string Exchange::PathInfo() {
+  std::string_view target = View(request_.target());
+  return std::string(target.substr(0, target.find('?')));
+}
+
+std::string Exchange::Protocol() {
+  unsigned v = request_.version();
+  return "HTTP/" + std::to_string(v / 10) + "." + std::to_string(v % 10);
+}
+
+int64_t Exchange::ContentLength() {
+  auto it = request_.find(http::field::content_length);
+  if (it != request_.end()) {
+    int64_t n = 0;
+    std::string_view v = View(it->value());
+    auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+    if (r.ec == std::errc() && r.ptr == v.data() + v.size()) return n;
+  }
+  return static_cast<int64_t>(request_.body().size());
+}
+
+std::string Exchange::BodyReceived() { return request_.body(); }
+
+std::string Exchange::ReadClient(size_t) { return std::string(); }
+
+void Exchange::SendHead(const std::string& status_text, const std::string& headers) {
+  if (head_sent_) return;
+  head_sent_ = true;
+
+  std::string status = OneLine(status_text);
+  if (!HasStatusCode(status)) status = std::to_string(status_code_) + " " + status;
+  std::string head = "HTTP/1.1 " + status + "\r\n";
+
+  bool has_length = false;
+  std::string_view block = headers;
+  while (!block.empty()) {
+    size_t end = block.find('\n');
+    std::string_view line = block.substr(0, end);
+    block = end == std::string_view::npos ? std::string_view() : block.substr(end + 1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty()) break;  // the block's own end of head
+    if (StartsWithIgnoreCase(line, "Content-Length:")) {
+      std::string_view v = Trim(line.substr(15));
+      uint64_t n = 0;
+      auto r = std::from_chars(v.data(), v.data() + v.size(), n);
+      if (r.ec != std::errc() || r.ptr != v.data() + v.size()) continue;  // not a length
+      has_length = true;
+      declared_length_ = n;
+    }
+    head.append(OneLine(line));
+    head.append("\r\n");
+  }
+
+  if (has_length) {
+    framing_ = Framing::kLength;
+  } else if (request_.version() == 11) {
+    framing_ = Framing::kChunked;
+    head.append("Transfer-Encoding: chunked\r\n");
+  } else {
+    framing_ = Framing::kClose;
+    keep_alive_ = false;
+  }
+  if (!keep_alive_) head.append("Connection: close\r\n");
+  head.append("\r\n");
+  Send(head);
+}
+
+void Exchange::Write(const char* data, size_t size) {
+  // An empty chunk would end a chunked body.
+  if (size == 0) return;
+  if (!head_sent_) SendHead("200 OK", std::string());
+  if (head_only_) return;
+  body_written_ += size;
+  if (framing_ != Framing::kChunked) {
+    Send(std::string(data, size));
+    return;
+  }
+  chunk_.clear();
+  char hex[17];
+  auto r = std::to_chars(hex, hex + sizeof(hex), static_cast<uint64_t>(size), 16);
+  chunk_.append(hex, r.ptr);
+  chunk_.append("\r\n");
+  chunk_.append(data, size);
+  chunk_.append("\r\n");
+  Send(chunk_);
+}
+
+bool Exchange::Finish(bool completed) {
+  if (!head_sent_) {
+    // The handler ended without a reply of its own.
+    static constexpr std::string_view kBody = "Internal Server Error\r\n";
+    SendHead("500 Internal Server Error",
+             "Content-Type: text/plain\r\nContent-Length: " + std::to_string(kBody.size()) +
+                 "\r\n");
+    Write(kBody.data(), kBody.size());
+    return keep_alive_ && !failed_;
+  }
+  if (!completed) return false;  // a cut reply must not look complete
+  if (head_only_) return keep_alive_ && !failed_;
+  if (framing_ == Framing::kChunked) Send("0\r\n\r\n");
+  if (framing_ == Framing::kLength && body_written_ != declared_length_) return false;
+  return keep_alive_ && !failed_;
+}
+
+void Exchange::Send(const std::string& bytes) {
+  if (failed_) return;
+  if (!connection_.WriteAll(bytes)) failed_ = true;
+}
+
+}  // namespace httphost

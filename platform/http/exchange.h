@@ -1,0 +1,65 @@
+// One request and its reply on a connection of the HTTP host: the host
+// operations the handler sees, and the framing of what it writes.
+#ifndef HISTDATA_PLATFORM_HTTP_EXCHANGE_H_
+#define HISTDATA_PLATFORM_HTTP_EXCHANGE_H_
+
+#include <cstdint>
+#include <string>
+
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/string_body.hpp>
+
+#include "platform/host.h"
+#include "platform/http/connection.h"
+
+namespace httphost {
+
+class Exchange : public host::Host {
+ public:
+  using Request = boost::beast::http::request<boost::beast::http::string_body>;
+
+  Exchange(Connection& connection, Request& request);
+
+  std::string Method() override;
+  std::string QueryString() override;
+  std::string PathInfo() override;
+  std::string Protocol() override;
+  // The declared length; a chunked body counts what was received.
+  int64_t ContentLength() override;
+  // The whole body: the host reads it before the handler runs.
+  std::string BodyReceived() override;
+  std::string ReadClient(size_t count) override;
+  // Sends the status line, the handler's header lines (up to the first
+  // empty line) and the framing lines of the host. A second head is
+  // dropped: it would corrupt the reply.
+  void SendHead(const std::string& status_text, const std::string& headers) override;
+  // One chunk for HTTP/1.1, the bytes as they are for HTTP/1.0 or a head
+  // with its own Content-Length. Bytes before any head bring a "200 OK"
+  // head without header lines.
+  void Write(const char* data, size_t size) override;
+  void SetStatus(int code) override { status_code_ = code; }
+
+  // Ends the reply after the handler returned (`completed`) or raised.
+  // True when the connection can read another request.
+  bool Finish(bool completed);
+
+ private:
+  enum class Framing { kChunked, kLength, kClose };
+  void Send(const std::string& bytes);
+
+  Connection& connection_;
+  Request& request_;
+  int status_code_ = 200;
+  bool head_sent_ = false;
+  bool head_only_ = false;  // HEAD: the head goes out, the body does not
+  bool keep_alive_;
+  bool failed_ = false;  // the client is gone; later writes are dropped
+  Framing framing_ = Framing::kChunked;
+  uint64_t declared_length_ = 0;
+  uint64_t body_written_ = 0;
+  std::string chunk_;  // reused for every chunk
+};
+
+}  // namespace httphost
+
+#endif  // HISTDATA_PLATFORM_HTTP_EXCHANGE_H_

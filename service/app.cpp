@@ -1,0 +1,209 @@
+// The module pool and the request entry.
+#include "service/app.h"
+
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <stdexcept>
+#include <utility>
+
+#include "data/session_id.h"
+#include "log/zetUtilities.h"
+#include "platform/engine/errors.h"
+#include "platform/rtl/datetime.h"
+#include "platform/rtl/numbers.h"
+#include "settings/zetini.h"
+#include "service/globals.h"
+
+namespace hist {
+
+namespace {
+
+constexpr int kDefaultMaxConnection = 10;
+
+constexpr const char* kErrorHeadFormat =
+    "Content-Type: text/html\r\nContent-Length: %d\r\nContent:\r\n\r\n";
+
+std::string ErrorBody(const std::string& class_name, const std::string& message) {
+  return "<html><title>Internal Server Error 500</title>\r\n"
+         "<h1>Internal Server Error 500</h1><hr>\r\n"
+         "Exception: " + class_name + "<br>\r\n"
+         "Message: " + message + "<br></html>\r\n";
+}
+
+std::string ErrorHead(size_t body_length) {
+  std::string head = kErrorHeadFormat;
+  head.replace(head.find("%d"), 2, std::to_string(body_length));
+  return head;
+}
+
+std::unique_ptr<THistData> MakeHistData() { return std::make_unique<THistData>(); }
+
+std::mutex g_app_lock;
+std::unique_ptr<TWebApplication> g_app_owner;
+std::atomic<TWebApplication*> g_app{nullptr};
+
+}  // namespace
+
+TWebApplication::TWebApplication(ModuleFactory factory)
+    : factory_(factory ? std::move(factory) : ModuleFactory(MakeHistData)) {}
+
+TWebApplication::~TWebApplication() {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  active_.clear();
+  idle_.clear();
+  modules_.clear();
+}
+
+int TWebApplication::MaxConnections() const {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  return max_connections_;
+}
+
+void TWebApplication::SetMaxConnections(int limit) {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  max_connections_ = limit;
+}
+
+THistData* TWebApplication::ActivateWebModule() {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  if (max_connections_ > 0 && active_.size() >= static_cast<size_t>(max_connections_)) {
+    throw std::runtime_error(kPoolExhaustedMessage);
+  }
+  THistData* module;
+  if (!idle_.empty()) {
+    module = idle_.front();
+    idle_.pop_front();
+  } else {
+    // Made under the pool lock so that creation handlers, and with them the
+    // numbering of sessions, never run twice at once. A module whose making
+    // fails is dropped here and enters no list.
+    std::unique_ptr<THistData> made = factory_();
+    made->WebModuleCreate();
+    module = made.get();
+    modules_.reserve(modules_.size() + 1);
+    active_.reserve(active_.size() + 1);
+    modules_.push_back(std::move(made));
+  }
+  active_.push_back(module);
+  return module;
+}
+
+void TWebApplication::DeactivateWebModule(THistData* module) {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  auto it = std::find(active_.begin(), active_.end(), module);
+  if (it == active_.end()) return;
+  active_.erase(it);
+  idle_.push_back(module);
+}
+
+bool TWebApplication::HandleRequest(TWebRequest& request, TWebResponse& response) {
+  THistData* module = ActivateWebModule();
+  // The single action is also the default one, so every request, whatever
+  // its path and method, reaches the history handler.
+  bool handled = true;
+  try {
+    module->Response = &response;
+    module->HistDatagetHistoryAction(request, response, handled);
+    if (handled && !response.HeadSent()) response.SendResponse();
+  } catch (...) {
+    module->Response = nullptr;
+    DeactivateWebModule(module);
+    throw;
+  }
+  module->Response = nullptr;
+  DeactivateWebModule(module);
+  return handled;
+}
+
+void TWebApplication::HandleServerException(const std::exception* error, TWebResponse& response) {
+  if (response.HeadSent()) return;
+  std::string message = error ? error->what() : "Unknown error";
+  std::string body = ErrorBody(ErrorClassName(error), message);
+  host::Host& host = response.Host();
+  host.SetStatus(500);
+  host.SendHead("500 " + message, ErrorHead(body.size()));
+  host.Write(body.data(), body.size());
+}
+
+int TWebApplication::HttpExtensionProc(host::Host& host) {
+  try {
+    TWebRequest request(host);
+    TWebResponse response(host, request);
+    try {
+      return HandleRequest(request, response) ? kStatusSuccess : kStatusError;
+    } catch (const std::exception& e) {
+      HandleServerException(&e, response);
+    } catch (...) {
+      HandleServerException(nullptr, response);
+    }
+  } catch (...) {
+    // The error reply itself failed; nothing more can be told the client.
+  }
+  return kStatusError;
+}
+
+size_t TWebApplication::ModuleCount() const {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  return modules_.size();
+}
+
+size_t TWebApplication::ActiveCount() const {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  return active_.size();
+}
+
+std::vector<THistData*> TWebApplication::IdleModules() const {
+  std::lock_guard<std::mutex> guard(pool_lock_);
+  return std::vector<THistData*>(idle_.begin(), idle_.end());
+}
+
+std::string ErrorClassName(const std::exception* error) {
+  if (error == nullptr) return "Exception";
+  if (auto* db = dynamic_cast<const engine::EDatabaseError*>(error)) return db->ClassName();
+  if (dynamic_cast<const rtl::EConvertError*>(error)) return "EConvertError";
+  if (dynamic_cast<const std::bad_alloc*>(error)) return "EOutOfMemory";
+  return "Exception";
+}
+
+int GetMaxConnection() {
+  try {
+    zetlog::InitialLock();
+    InitialSessionID();
+    std::vector<std::string> list;
+    zetini::zetIniFile()->ReadSectionValues("KORVA", list);
+    std::string value = zetini::ListValue(list, "MaxConnection");
+    int32_t limit;
+    if (!value.empty() && rtl::TryStrToInt(value, limit)) return limit;
+    return kDefaultMaxConnection;
+  } catch (...) {
+    return kDefaultMaxConnection;
+  }
+}
+
+TWebApplication* Application() { return g_app.load(); }
+
+void StartExtension(TWebApplication::ModuleFactory factory) {
+  std::lock_guard<std::mutex> guard(g_app_lock);
+  g_app.store(nullptr);
+  g_app_owner.reset();
+  auto app = std::make_unique<TWebApplication>(std::move(factory));
+  app->SetMaxConnections(GetMaxConnection());
+  g_app_owner = std::move(app);
+  g_app.store(g_app_owner.get());
+}
+
+int HttpExtensionProc(host::Host& host) {
+  TWebApplication* app = g_app.load();
+  if (app == nullptr) return kStatusError;
+  return app->HttpExtensionProc(host);
+}
+
+void UnloadExtension() {
+  std::lock_guard<std::mutex> guard(g_app_lock);
+  g_app.store(nullptr);
+  g_app_owner.reset();
+  ResetProcessSettings();
+}
+
+}  // namespace hist

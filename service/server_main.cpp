@@ -1,0 +1,137 @@
+// histdata-server: the history service behind the standalone HTTP host.
+//
+//   histdata-server --port N [--address A] [--data-dir D] [--aliases FILE]
+//                   [--log-dir L] [--workdir W] [--max-clients C]
+//
+// The working folder (W, else the current one) is where the settings file
+// zet.ini is looked for first. The server runs until SIGINT or SIGTERM.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "log/zetUtilities.h"
+#include "platform/engine/aliases.h"
+#include "platform/http/server.h"
+#include "platform/rtl/numbers.h"
+#include "service/app.h"
+
+namespace {
+
+void Usage() {
+  std::fprintf(stderr,
+               "usage: histdata-server --port N [--address A] [--data-dir D] [--aliases FILE]\n"
+               "                       [--log-dir L] [--workdir W] [--max-clients C]\n");
+}
+
+struct Arguments {
+  int port = -1;
+  std::string address = "0.0.0.0";
+  std::string data_dir = ".";
+  std::string aliases;
+  std::string log_dir;
+  std::string workdir;
+  int max_clients = 0;
+};
+
+bool Parse(int argc, char** argv, Arguments& args) {
+  for (int i = 1; i < argc; ++i) {
+    std::string name = argv[i];
+    if (i + 1 >= argc) return false;
+    std::string value = argv[++i];
+    int32_t n = 0;
+    if (name == "--port") {
+      if (!rtl::TryStrToInt(value, n) || n < 0 || n > 65535) return false;
+      args.port = n;
+    } else if (name == "--address") {
+      args.address = value;
+    } else if (name == "--data-dir") {
+      args.data_dir = value;
+    } else if (name == "--aliases") {
+      args.aliases = value;
+    } else if (name == "--log-dir") {
+      args.log_dir = value;
+    } else if (name == "--workdir") {
+      args.workdir = value;
+    } else if (name == "--max-clients") {
+      if (!rtl::TryStrToInt(value, n) || n <= 0) return false;
+      args.max_clients = n;
+    } else {
+      return false;
+    }
+  }
+  return args.port >= 0;
+}
+
+// Relative folders given on the command line mean the folder the server was
+// started in, not the working folder it moves to.
+std::string Absolute(const std::string& path, const std::string& start_folder) {
+  if (path.empty() || path[0] == '/') return path;
+  return start_folder + "/" + path;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments args;
+  if (!Parse(argc, argv, args)) {
+    Usage();
+    return 2;
+  }
+
+  char cwd[4096];
+  std::string start_folder = getcwd(cwd, sizeof(cwd)) ? cwd : ".";
+  args.data_dir = Absolute(args.data_dir, start_folder);
+  args.aliases = Absolute(args.aliases, start_folder);
+  args.log_dir = Absolute(args.log_dir, start_folder);
+  if (!args.workdir.empty() && chdir(args.workdir.c_str()) != 0) {
+    std::fprintf(stderr, "histdata-server: cannot enter %s: %s\n", args.workdir.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  // Signals are taken by sigwait below; every thread started from here on
+  // inherits the mask. A client that goes away must not kill the process.
+  sigset_t stop_signals;
+  sigemptyset(&stop_signals);
+  sigaddset(&stop_signals, SIGINT);
+  sigaddset(&stop_signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  if (!args.log_dir.empty()) zetlog::SetLogFolder(args.log_dir);
+  try {
+    engine::ConfigureAliases(args.data_dir, args.aliases);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "histdata-server: %s\n", e.what());
+    return 1;
+  }
+  hist::StartExtension();
+
+  httphost::ServerOptions options;
+  options.address = args.address;
+  options.port = static_cast<uint16_t>(args.port);
+  if (args.max_clients > 0) options.max_connections = static_cast<size_t>(args.max_clients);
+  httphost::HttpServer server(options, [](host::Host& h) { hist::HttpExtensionProc(h); });
+  try {
+    server.Start();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "histdata-server: %s\n", e.what());
+    hist::UnloadExtension();
+    return 1;
+  }
+  std::printf("histdata-server listening on %s:%u\n", args.address.c_str(),
+              static_cast<unsigned>(server.Port()));
+  std::fflush(stdout);
+
+  int signal_number = 0;
+  sigwait(&stop_signals, &signal_number);
+  server.Stop();
+  hist::UnloadExtension();
+  return 0;
+}
