@@ -1,0 +1,66 @@
+// Day-table lookups of the request module: which days have tick tables, and
+// how far back a scan must start to cover a number of days with data.
+#include <string>
+
+#include "data/lookups.h"
+#include "service/hist.h"
+
+namespace hist {
+
+namespace {
+
+// A day counts as a trading day when its table holds more than this many rows.
+constexpr int64_t kMinRowsOfADay = 10;
+
+}  // namespace
+
+TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTime dateEnd) {
+  if (DayCount == 0) return dateBegin;
+  int found = 0;
+  TDateTime day = dateEnd;
+  while (day >= dateBegin) {
+    if (HistTable.Active()) HistTable.Close();
+    HistTable.TableName = GetFileName(day);
+    if (HistTable.Exists()) {
+      HistTable.Open();
+      // Only "more than ten rows" matters: counting stops at eleven instead
+      // of walking a whole day's ticks.
+      if (HistTable.RecordCount(kMinRowsOfADay + 1) > kMinRowsOfADay) ++found;
+    }
+    if (found >= DayCount) break;
+    day = day - 1;
+  }
+  return day;
+}
+
+bool THistData::PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd) {
+  if (dateEnd - dateBegin == 0) return false;
+  for (TDateTime day = dateBegin; day <= dateEnd; day = day + 1) {
+    if (HistTable.Active()) HistTable.Close();
+    HistTable.TableName = GetFileName(day);
+    if (HistTable.Exists()) return true;
+  }
+  return false;
+}
+
+bool THistData::GenStockName(const std::string& Symbol) {
+  StockNameQuery.Close();
+  StockNameQuery.ParamByName("Symbol").SetAsString(Symbol);
+  StockNameQuery.Open();
+  if (StockNameQuery.Eof()) return false;
+  // Only the first row is used. Without a response (a module driven outside
+  // a request) there is nowhere to write, so nothing is.
+  if (Response != nullptr) {
+    std::string line = "NOTE|ENAME|";
+    StockNameQuery.FieldByName("name_e").AppendText(line);
+    line += "|\r\n";
+    Response->SendLine(line);
+    line = "NOTE|CNAME|";
+    StockNameQuery.FieldByName("name_c").AppendText(line);
+    line += "|\r\n";
+    Response->SendLine(line);
+  }
+  return true;
+}
+
+}  // namespace hist

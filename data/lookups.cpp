@@ -1,0 +1,46 @@
+// Free lookups shared by the generators.
+#include "data/lookups.h"
+
+#include <cmath>
+
+#include "log/zetUtilities.h"
+
+namespace hist {
+
+std::string GetFileName(rtl::TDateTime day) {
+  // Only the date names the table; a time of day just before midnight must
+  // not carry the name into the next day.
+  return "hist" + rtl::FormatDateTime("yymmdd", std::trunc(day));
+}
+
+bool IsValidProduct(const std::string& symbol, engine::TQuery* query) {
+  if (query == nullptr) return true;
+  query->Close();
+  query->ClearSQL();
+  zetlog::DumpToFile(zetlog::kLogFileName, "IsValidSymbolQuery.Close", 1);
+  query->SetSQL("select * from symbolTable where symbol = :symbol and isValid = '1'");
+  query->ParamByName("Symbol").SetAsString(symbol);
+  query->Open();
+  zetlog::DumpToFile(zetlog::kLogFileName, "IsValidSymbolQuery.Open", 1);
+  // The rows are walked to the end; the query stays open there.
+  bool found = false;
+  while (!query->Eof()) {
+    found = true;
+    query->Next();
+  }
+  return found;
+}
+
+bool IsDoubleEqual(double a, double b) {
+  // Taken in extended precision so that values a hair apart at the scale of
+  // date-times (tens of thousands of days) still compare as the store meant.
+  constexpr long double kTolerance = 1e-8L;
+  return std::fabs(static_cast<long double>(a) - static_cast<long double>(b)) < kTolerance;
+}
+
+int CompareDouble(double a, double b) {
+  if (IsDoubleEqual(a, b)) return 0;
+  return a > b ? 1 : -1;
+}
+
+}  // namespace hist
