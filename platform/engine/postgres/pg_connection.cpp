@@ -1,0 +1,195 @@
+// The Connection of the PostgreSQL driver. Tables and procedures are named
+// as unquoted identifiers would be (lower case); the tick table layout is
+// the one CreateTickTable makes: columns id, date, time, symbol, bid, offer,
+// price, bidsize, volume, offersize and the index
+// (lower(symbol) COLLATE "C", time, id), which orders symbols with ASCII
+// letters folded, as the SymbolTime order wants.
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/engine/errors.h"
+#include "platform/engine/postgres/pg_cursors.h"
+#include "platform/engine/postgres/pg_inserter.h"
+#include "platform/engine/postgres/pg_session.h"
+#include "platform/engine/postgres/pg_text.h"
+#include "platform/engine/postgres/postgres_driver.h"
+
+namespace engine {
+namespace {
+
+using pg::Result;
+
+// Rows per batch of a tick scan: a symbol's ticks of a day usually fit in
+// one or two.
+constexpr int kTickBatch = 1000;
+
+// The key expression of the SymbolTime index. "C" compares bytes, so the
+// order does not depend on the server's locale.
+constexpr const char* kTickKey = "lower(symbol) COLLATE \"C\", time, id";
+
+std::string TickScanSql(const std::string& table) {
+  // Rows without a time have no place in the key order and are left out.
+  return std::string("SELECT id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM ") +
+         pg::QuoteIdent(table) + " WHERE (" + kTickKey +
+         ") >= (lower($1::text) COLLATE \"C\", $2::time, $3::integer) AND time IS NOT NULL ORDER BY " + kTickKey +
+         " LIMIT " + std::to_string(kTickBatch);
+}
+
+class PgConnection : public Connection {
+ public:
+  PgConnection(const std::string& conninfo, const Credentials& credentials, bool writable)
+      : session_(conninfo, credentials, !writable), writable_(writable) {}
+
+  bool Healthy() override { return session_.Healthy(); }
+
+  bool TableExists(const std::string& table) override {
+    // Quoted, so that any name is looked up as one identifier.
+    const std::string name = pg::QuoteIdent(table);
+    Result r = session_.Run("SELECT to_regclass($1) IS NOT NULL", {name.c_str()});
+    return PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't';
+  }
+
+  std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol, bool with_time,
+                                    double time) override {
+    std::string time_text;
+    pg::AppendIsoTime(time_text, with_time ? time : 0.0);
+    // A time past the day's end is after every row of the symbol.
+    const bool past_day = with_time && time > 1.0;
+    const int64_t id = past_day ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
+    Value key;
+    key.SetText(symbol);
+    std::string symbol_text;
+    pg::ParamText(FieldType::kString, key, symbol_text);
+    return std::make_unique<pg::TickCursor>(session_, TickScanSql(table), kTickBatch, symbol_text, time_text,
+                                            id);
+  }
+
+  int64_t CountRows(const std::string& table, int64_t limit) override {
+    if (limit <= 0) return 0;
+    const std::string limit_text = std::to_string(limit);
+    Result r = session_.Run("SELECT count(*) FROM (SELECT 1 FROM " + pg::QuoteIdent(table) +
+                                " LIMIT $1::bigint) AS counted",
+                            {limit_text.c_str()});
+    return std::stoll(PQgetvalue(r.get(), 0, 0));
+  }
+
+  std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
+    std::string text;
+    for (size_t i = 0; i < sql.pieces.size(); ++i) {
+      if (i > 0) text += "$" + std::to_string(i);
+      text += sql.pieces[i];
+    }
+    const size_t placeholders = sql.pieces.empty() ? 0 : sql.pieces.size() - 1;
+    if (params.size() != placeholders) {
+      throw EDBEngineError("Statement has " + std::to_string(placeholders) + " parameters, " +
+                           std::to_string(params.size()) + " given");
+    }
+    return Run(text, params);
+  }
+
+  std::unique_ptr<Cursor> CallProcedure(const std::string& name,
+                                        const std::vector<BoundParam>& params) override {
+    // Arguments go untyped, so the server resolves them against the
+    // function's declared parameter types.
+    std::string text = "SELECT * FROM " + pg::QuoteIdent(name) + "(";
+    for (size_t i = 0; i < params.size(); ++i) {
+      if (i > 0) text += ", ";
+      text += "$" + std::to_string(i + 1);
+    }
+    text += ")";
+    return Run(text, params);
+  }
+
+  void ExecuteScript(const std::string& sql) override {
+    CheckWritable();
+    session_.Execute(sql);
+  }
+
+  void CreateTickTable(const std::string& table) override {
+    CheckWritable();
+    const std::string name = pg::QuoteIdent(table);
+    session_.Execute("CREATE TABLE " + name +
+                     " (id integer PRIMARY KEY, date date, time time(3), symbol varchar(15), bid float8, "
+                     "offer float8, price float8, bidsize float8, volume float8, offersize float8); "
+                     "CREATE INDEX " +
+                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + kTickKey + ")");
+  }
+
+  void Begin() override {
+    CheckWritable();
+    session_.Execute("BEGIN");
+  }
+
+  void Commit() override {
+    CheckWritable();
+    Result r = session_.Execute("COMMIT");
+    // A transaction that failed earlier ends in a rollback, which the server
+    // reports as the status of COMMIT rather than as an error.
+    if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK") {
+      throw EDBEngineError("The transaction was rolled back after an earlier error");
+    }
+  }
+
+  void Rollback() override {
+    CheckWritable();
+    session_.DiscardCopy();
+    session_.Execute("ROLLBACK");
+  }
+
+  std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
+                                          const std::vector<std::string>& columns) override {
+    CheckWritable();
+    const std::string name = pg::QuoteIdent(table);
+    Result r = session_.Run(
+        "SELECT attname, atttypid FROM pg_attribute WHERE attrelid = to_regclass($1) AND attnum > 0 AND "
+        "NOT attisdropped",
+        {name.c_str()});
+    if (PQntuples(r.get()) == 0) throw EDBEngineError("Table '" + table + "' does not exist");
+    std::string sql = "COPY " + name + " (";
+    std::vector<FieldType> types;
+    for (const std::string& column : columns) {
+      const std::string quoted = pg::QuoteIdent(column);
+      const std::string folded = quoted.substr(1, quoted.size() - 2);
+      int found = -1;
+      for (int i = 0; i < PQntuples(r.get()) && found < 0; ++i) {
+        if (folded == PQgetvalue(r.get(), i, 0)) found = i;
+      }
+      if (found < 0) throw EDBEngineError("Field '" + column + "' not found in table '" + table + "'");
+      if (!types.empty()) sql += ", ";
+      sql += quoted;
+      types.push_back(pg::FieldTypeOfOid(static_cast<unsigned>(std::stoul(PQgetvalue(r.get(), found, 1)))));
+    }
+    sql += ") FROM STDIN";
+    return std::make_unique<pg::CopyInserter>(session_, std::move(sql), std::move(types));
+  }
+
+ private:
+  std::unique_ptr<Cursor> Run(const std::string& text, const std::vector<BoundParam>& params) {
+    std::vector<std::string> texts(params.size());
+    std::vector<const char*> values(params.size());
+    for (size_t i = 0; i < params.size(); ++i) {
+      values[i] = pg::ParamText(params[i].type, params[i].value, texts[i]) ? texts[i].c_str() : nullptr;
+    }
+    return std::make_unique<pg::ResultCursor>(session_.Run(text, values));
+  }
+
+  void CheckWritable() const {
+    if (!writable_) throw EDBEngineError("Cannot modify a read-only database");
+  }
+
+  pg::Session session_;
+  const bool writable_;
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> ConnectPostgres(const AliasTarget& target, const Credentials& credentials,
+                                            bool writable) {
+  return std::make_unique<PgConnection>(target.location, credentials, writable);
+}
+
+}  // namespace engine

@@ -1,0 +1,56 @@
+// Cursors over PostgreSQL results. Values arrive as text and are converted
+// to the field types of their columns as each row is read.
+#ifndef HISTDATA_PLATFORM_ENGINE_POSTGRES_PG_CURSORS_H_
+#define HISTDATA_PLATFORM_ENGINE_POSTGRES_PG_CURSORS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/engine/driver.h"
+#include "platform/engine/postgres/pg_session.h"
+
+namespace engine::pg {
+
+// The rows of one result held whole: statements and procedures, whose
+// results are a day's bars or a range of daily prices at most.
+class ResultCursor : public Cursor {
+ public:
+  explicit ResultCursor(Result result);
+  const std::vector<Column>& columns() const override { return columns_; }
+  bool Next(std::vector<Value>& row) override;
+
+ private:
+  Result result_;
+  std::vector<Column> columns_;
+  int next_ = 0;
+};
+
+// The rows of a tick table in SymbolTime order from a key. A day table can
+// hold hundreds of thousands of rows while a scan usually stops after one
+// symbol's, so rows come in batches, each batch an index walk that resumes
+// just past the last row read. No server state stays open between batches:
+// other statements may run on the connection meanwhile.
+class TickCursor : public Cursor {
+ public:
+  // `sql` takes the key as $1 symbol, $2 time of day ("hh:mm:ss.zzz"), $3 id
+  // and returns at most `batch` rows. Runs the first batch.
+  TickCursor(Session& session, std::string sql, int batch, const std::string& symbol,
+             const std::string& time, int64_t id);
+  const std::vector<Column>& columns() const override { return columns_; }
+  bool Next(std::vector<Value>& row) override;
+
+ private:
+  void Fetch(const std::string& symbol, const std::string& time, int64_t id);
+
+  Session& session_;
+  const std::string sql_;
+  const int batch_;
+  Result result_;
+  std::vector<Column> columns_;
+  int next_ = 0;
+};
+
+}  // namespace engine::pg
+
+#endif  // HISTDATA_PLATFORM_ENGINE_POSTGRES_PG_CURSORS_H_

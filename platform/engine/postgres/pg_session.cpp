@@ -1,0 +1,230 @@
+#include "platform/engine/postgres/pg_session.h"
+
+#include <cstring>
+
+#include "platform/engine/errors.h"
+#include "platform/engine/postgres/pg_text.h"
+
+namespace engine::pg {
+namespace {
+
+// Statements kept prepared per connection. The server statements run the
+// same few texts, but one tick statement per day table accumulates over a
+// long life; past this many the cache starts again.
+constexpr size_t kMaxPrepared = 256;
+
+// "cached plan must not change result type": a prepared statement whose
+// table changed shape under it.
+constexpr const char* kPlanChanged = "0A000";
+
+// Server notices ("table does not exist, skipping") are nobody's business
+// here; by default libpq prints them on stderr.
+void IgnoreNotice(void*, const char*) {}
+
+std::string SqlState(const PGresult* r) {
+  const char* s = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  return s ? s : "";
+}
+
+}  // namespace
+
+Session::Session(const std::string& conninfo, const Credentials& credentials, bool read_only) {
+  // Keywords are taken in order, later ones winning: the connection string
+  // (expanded from dbname) may override the encoding and time-out, and the
+  // login given by the database overrides the string.
+  std::vector<const char*> keys = {"client_encoding", "connect_timeout", "dbname"};
+  std::vector<const char*> values = {"UTF8", "15", conninfo.c_str()};
+  if (!credentials.user.empty()) {
+    keys.push_back("user");
+    values.push_back(credentials.user.c_str());
+  }
+  if (!credentials.password.empty()) {
+    keys.push_back("password");
+    values.push_back(credentials.password.c_str());
+  }
+  keys.push_back(nullptr);
+  values.push_back(nullptr);
+  conn_ = PQconnectdbParams(keys.data(), values.data(), 1);
+  if (conn_ == nullptr) throw EDBEngineError("Out of memory connecting to the database");
+  if (PQstatus(conn_) != CONNECTION_OK) {
+    std::string message = OneLine(PQerrorMessage(conn_));
+    PQfinish(conn_);
+    throw EDBEngineError(message.empty() ? "Cannot connect to the database" : message);
+  }
+  PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
+  // Results are parsed as ISO dates and shortest exact floats, whatever the
+  // server's defaults.
+  std::string setup = "SET DateStyle TO ISO, YMD; SET extra_float_digits TO 3";
+  if (read_only) setup += "; SET default_transaction_read_only TO on";
+  try {
+    Execute(setup);
+  } catch (...) {
+    PQfinish(conn_);
+    throw;
+  }
+}
+
+Session::~Session() {
+  if (copying_) PQputCopyEnd(conn_, "connection closed");
+  PQfinish(conn_);
+}
+
+bool Session::Healthy() {
+  if (PQstatus(conn_) != CONNECTION_OK) return false;
+  switch (PQtransactionStatus(conn_)) {
+    case PQTRANS_IDLE:
+      // A server that ended the session sends its reason, then closes the
+      // socket: the first read takes the message, the second sees the end.
+      for (int i = 0; i < 2; ++i) {
+        if (!PQconsumeInput(conn_)) return false;
+      }
+      while (PGnotify* n = PQnotifies(conn_)) PQfreemem(n);
+      return PQstatus(conn_) == CONNECTION_OK;
+    case PQTRANS_INTRANS:
+    case PQTRANS_ACTIVE:
+      return true;
+    case PQTRANS_INERROR:
+    case PQTRANS_UNKNOWN:
+      break;
+  }
+  return false;
+}
+
+Result Session::Run(const std::string& sql, const std::vector<const char*>& values) {
+  Ready();
+  Result r = ExecPrepared(Prepared(sql), values);
+  if (PQresultStatus(r.get()) == PGRES_FATAL_ERROR && SqlState(r.get()) == kPlanChanged &&
+      PQtransactionStatus(conn_) == PQTRANS_IDLE) {
+    Forget(sql);
+    r = ExecPrepared(Prepared(sql), values);
+  }
+  Check(r.get());
+  return r;
+}
+
+Result Session::Execute(const std::string& sql) {
+  Ready();
+  Result r(PQexec(conn_, sql.c_str()));
+  const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+  if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT) {
+    // A script's own COPY would wait for data nobody sends.
+    if (status == PGRES_COPY_IN) PQputCopyEnd(conn_, "no data");
+    while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+    throw EDBEngineError("COPY is not supported in a script");
+  }
+  Check(r.get());
+  return r;
+}
+
+uint64_t Session::Copy(const std::string& sql) {
+  Ready();
+  Result r(PQexec(conn_, sql.c_str()));
+  if (!r || PQresultStatus(r.get()) != PGRES_COPY_IN) {
+    Check(r.get());
+    throw EDBEngineError("The server did not start the copy");
+  }
+  copying_ = true;
+  return ++copy_id_;
+}
+
+void Session::CopyData(std::string_view rows) {
+  if (PQputCopyData(conn_, rows.data(), static_cast<int>(rows.size())) != 1) Fail(nullptr);
+}
+
+void Session::EndCopy() {
+  if (!copying_) return;
+  copying_ = false;
+  if (PQputCopyEnd(conn_, nullptr) != 1) Fail(nullptr);
+  // Every result is read before raising, so the connection is ready again.
+  std::string failure;
+  bool lost = false;
+  while (PGresult* p = PQgetResult(conn_)) {
+    Result r(p);
+    if (failure.empty() && PQresultStatus(p) != PGRES_COMMAND_OK) {
+      try {
+        Check(p);
+      } catch (const EDBEngineError& e) {
+        failure = e.what();
+      }
+    }
+  }
+  if (PQstatus(conn_) != CONNECTION_OK) lost = true;
+  if (!failure.empty()) throw EDBEngineError(failure);
+  if (lost) Fail(nullptr);
+}
+
+void Session::AbandonCopy() {
+  try {
+    EndCopy();
+  } catch (const EDBEngineError& e) {
+    kept_failure_ = e.what();
+  }
+}
+
+void Session::DiscardCopy() {
+  kept_failure_.clear();
+  if (!copying_) return;
+  copying_ = false;
+  PQputCopyEnd(conn_, "insert cancelled");
+  while (PGresult* p = PQgetResult(conn_)) PQclear(p);
+}
+
+void Session::Ready() {
+  if (copying_) EndCopy();
+  if (!kept_failure_.empty()) {
+    std::string failure = std::move(kept_failure_);
+    kept_failure_.clear();
+    throw EDBEngineError(failure);
+  }
+}
+
+void Session::Check(const PGresult* r) {
+  if (r == nullptr) Fail(nullptr);
+  switch (PQresultStatus(r)) {
+    case PGRES_COMMAND_OK:
+    case PGRES_TUPLES_OK:
+    case PGRES_EMPTY_QUERY:
+      return;
+    default:
+      Fail(r);
+  }
+}
+
+void Session::Fail(const PGresult* r) {
+  // The primary message alone, as the server wrote it ("relation ... does
+  // not exist"); the library's text when the server sent none.
+  const char* text = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  if (text == nullptr || *text == '\0') text = r ? PQresultErrorMessage(r) : nullptr;
+  if (text == nullptr || *text == '\0') text = PQerrorMessage(conn_);
+  std::string message = OneLine(text ? text : "");
+  if (message.empty()) message = "The connection to the database was lost";
+  throw EDBEngineError(message);
+}
+
+Result Session::ExecPrepared(const std::string& name, const std::vector<const char*>& values) {
+  return Result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(),
+                               nullptr, nullptr, 0));
+}
+
+const std::string& Session::Prepared(const std::string& sql) {
+  auto it = prepared_.find(sql);
+  if (it != prepared_.end()) return it->second;
+  if (prepared_.size() >= kMaxPrepared) {
+    Result r(PQexec(conn_, "DEALLOCATE ALL"));
+    Check(r.get());
+    prepared_.clear();
+  }
+  std::string name = "hd" + std::to_string(++statement_count_);
+  Result r(PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr));
+  Check(r.get());
+  return prepared_.emplace(sql, std::move(name)).first->second;
+}
+
+void Session::Forget(const std::string& sql) {
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end()) return;
+  Result r(PQexec(conn_, ("DEALLOCATE " + it->second).c_str()));
+  prepared_.erase(it);
+}
+
+}  // namespace engine::pg
