@@ -124,12 +124,19 @@ class TDataSet {
  private:
   friend class TField;
   void Fetch();
+  void Settle();  // reads the first row when it has not been read yet
+  void BindFields(const std::vector<Column>& columns);
   TDatabase* database_ = nullptr;
   bool active_ = false;
   bool eof_ = true;
+  bool pending_ = false;  // the first row of the cursor is still unread
   std::unique_ptr<Cursor> cursor_;
   std::vector<Value> row_;
+  std::vector<Value> spare_;  // the row being read; row_ stays whole at the end
   std::vector<std::unique_ptr<TField>> fields_;
+  // Fields of an earlier open whose column is gone: kept so that a pointer a
+  // caller holds stays valid (reading one raises "Field '%s' not found").
+  std::vector<std::unique_ptr<TField>> retired_fields_;
 };
 
 // A per-day tick table read through its SymbolTime index.

@@ -1,0 +1,270 @@
+#include "platform/engine/sqlite/sqlite_db.h"
+
+#include <cstring>
+
+#include "platform/engine/errors.h"
+#include "platform/rtl/datetime.h"
+
+namespace engine::sqlite {
+
+namespace {
+
+// Statements kept prepared per handle; beyond this, statements are
+// finalized after use (a store seldom runs more distinct statements).
+constexpr size_t kMaxCachedStatements = 64;
+constexpr int kBusyTimeoutMs = 5000;
+
+bool IsDateType(FieldType t) {
+  return t == FieldType::kDate || t == FieldType::kTime || t == FieldType::kDateTime;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
+
+int Digits(const char*& p, const char* end, int count) {
+  int v = 0;
+  for (int i = 0; i < count; ++i) {
+    if (p >= end || *p < '0' || *p > '9') return -1;
+    v = v * 10 + (*p++ - '0');
+  }
+  return v;
+}
+
+// Date and time columns hold REAL values; stores filled by other means may
+// hold ISO texts ("2003-07-04", "09:30:00.250", or both), read here as the
+// same date-time values. Anything else stays text.
+bool IsoToDateTime(const char* p, size_t size, double& out) {
+  const char* end = p + size;
+  double date = 0, time = 0;
+  bool any = false;
+  if (size >= 10 && p[4] == '-' && p[7] == '-') {
+    int y = Digits(p, end, 4);
+    ++p;
+    int m = Digits(p, end, 2);
+    ++p;
+    int d = Digits(p, end, 2);
+    if (y < 0 || m < 0 || d < 0 || !rtl::TryEncodeDate(y, m, d, date)) return false;
+    any = true;
+    if (p < end && (*p == ' ' || *p == 'T')) ++p;
+  }
+  if (p < end) {
+    int h = Digits(p, end, 2);
+    if (p >= end || *p++ != ':') return false;
+    int n = Digits(p, end, 2);
+    int s = 0, ms = 0;
+    if (p < end && *p == ':') {
+      ++p;
+      s = Digits(p, end, 2);
+      if (p < end && *p == '.') {
+        ++p;
+        ms = Digits(p, end, 3);
+      }
+    }
+    if (p != end || h < 0 || n < 0 || s < 0 || ms < 0 || !rtl::TryEncodeTime(h, n, s, ms, time)) return false;
+    any = true;
+  }
+  out = date + time;
+  return any;
+}
+
+}  // namespace
+
+// --- Stmt -------------------------------------------------------------------
+
+Stmt::Stmt(std::shared_ptr<Db> db, sqlite3_stmt* stmt, bool* in_use)
+    : db_(std::move(db)), stmt_(stmt), in_use_(in_use) {}
+
+Stmt::~Stmt() {
+  if (in_use_ != nullptr) {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    *in_use_ = false;
+  } else {
+    sqlite3_finalize(stmt_);
+  }
+}
+
+void Stmt::Bind(int index, const Value& value, FieldType type) {
+  int rc = SQLITE_OK;
+  switch (value.kind) {
+    case Value::Kind::kNull:
+      rc = sqlite3_bind_null(stmt_, index);
+      break;
+    case Value::Kind::kInteger:
+      rc = IsDateType(type) ? sqlite3_bind_double(stmt_, index, static_cast<double>(value.i))
+                            : sqlite3_bind_int64(stmt_, index, value.i);
+      break;
+    case Value::Kind::kFloat:
+      rc = sqlite3_bind_double(stmt_, index, value.d);
+      break;
+    case Value::Kind::kText:
+      rc = sqlite3_bind_text(stmt_, index, value.s.data(), static_cast<int>(value.s.size()), SQLITE_TRANSIENT);
+      break;
+  }
+  if (rc != SQLITE_OK) db_->Fail();
+}
+
+bool Stmt::Step() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  db_->Fail();
+}
+
+// --- Db ---------------------------------------------------------------------
+
+std::shared_ptr<Db> Db::Open(const std::string& path, bool writable) {
+  sqlite3* handle = nullptr;
+  int flags = SQLITE_OPEN_NOMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
+  int rc = sqlite3_open_v2(path.c_str(), &handle, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string message = handle != nullptr ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
+    sqlite3_close(handle);
+    throw EDBEngineError(message + ": " + path);
+  }
+  sqlite3_extended_result_codes(handle, 0);
+  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
+  return std::shared_ptr<Db>(new Db(handle, writable));
+}
+
+Db::~Db() {
+  for (auto& [sql, cached] : cache_) sqlite3_finalize(cached->stmt);
+  sqlite3_close(db_);
+}
+
+void Db::Fail() const { throw EDBEngineError(sqlite3_errmsg(db_)); }
+
+std::unique_ptr<Stmt> Db::Prepare(const std::string& sql) {
+  auto it = cache_.find(sql);
+  if (it != cache_.end() && !it->second->in_use) {
+    it->second->in_use = true;
+    return std::make_unique<Stmt>(shared_from_this(), it->second->stmt, &it->second->in_use);
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) Fail();
+  if (stmt == nullptr) throw EDBEngineError("No SQL statement in \"" + sql + "\"");
+  if (it == cache_.end() && cache_.size() < kMaxCachedStatements) {
+    auto cached = std::make_unique<Cached>();
+    cached->stmt = stmt;
+    cached->in_use = true;
+    bool* in_use = &cached->in_use;
+    cache_.emplace(sql, std::move(cached));
+    return std::make_unique<Stmt>(shared_from_this(), stmt, in_use);
+  }
+  return std::make_unique<Stmt>(shared_from_this(), stmt, nullptr);
+}
+
+void Db::Exec(const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error != nullptr ? error : sqlite3_errmsg(db_);
+    sqlite3_free(error);
+    throw EDBEngineError(message);
+  }
+}
+
+// --- RowCursor -----------------------------------------------------------
+
+FieldType TypeOfDeclared(const char* decltype_text) {
+  if (decltype_text == nullptr) return FieldType::kUnknown;
+  std::string t;
+  for (const char* p = decltype_text; *p != '\0'; ++p) {
+    char c = *p;
+    t += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (t.find("DATETIME") != std::string::npos || t.find("TIMESTAMP") != std::string::npos) {
+    return FieldType::kDateTime;
+  }
+  if (StartsWith(t, "DATE")) return FieldType::kDate;
+  if (StartsWith(t, "TIME")) return FieldType::kTime;
+  if (t.find("INT") != std::string::npos) return FieldType::kInteger;
+  if (t.find("CHAR") != std::string::npos || t.find("TEXT") != std::string::npos ||
+      t.find("CLOB") != std::string::npos) {
+    return FieldType::kString;
+  }
+  if (t.find("REAL") != std::string::npos || t.find("FLOA") != std::string::npos ||
+      t.find("DOUB") != std::string::npos || t.find("NUM") != std::string::npos ||
+      t.find("DEC") != std::string::npos) {
+    return FieldType::kFloat;
+  }
+  return FieldType::kUnknown;
+}
+
+std::string QuoteTableName(const std::string& name) {
+  bool plain = !name.empty();
+  for (char c : name) {
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) plain = false;
+  }
+  if (!plain) throw EDBEngineError("Invalid table name '" + name + "'");
+  return "\"" + name + "\"";
+}
+
+RowCursor::RowCursor(std::unique_ptr<Stmt> stmt) : stmt_(std::move(stmt)) {
+  has_row_ = stmt_->Step();
+  sqlite3_stmt* s = stmt_->get();
+  int n = sqlite3_column_count(s);
+  columns_.resize(n);
+  for (int i = 0; i < n; ++i) {
+    const char* name = sqlite3_column_name(s, i);
+    columns_[i].name = name != nullptr ? name : "";
+    FieldType type = TypeOfDeclared(sqlite3_column_decltype(s, i));
+    if (type == FieldType::kUnknown && has_row_) {
+      switch (sqlite3_column_type(s, i)) {
+        case SQLITE_INTEGER: type = FieldType::kInteger; break;
+        case SQLITE_FLOAT: type = FieldType::kFloat; break;
+        case SQLITE_TEXT: type = FieldType::kString; break;
+        default: break;
+      }
+    }
+    columns_[i].type = type;
+  }
+}
+
+bool RowCursor::Next(std::vector<Value>& row) {
+  if (!has_row_) return false;
+  if (!first_) {
+    has_row_ = stmt_->Step();
+    if (!has_row_) return false;
+  }
+  first_ = false;
+  Read(row);
+  return true;
+}
+
+void RowCursor::Read(std::vector<Value>& row) const {
+  sqlite3_stmt* s = stmt_->get();
+  row.resize(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    Value& v = row[i];
+    int col = static_cast<int>(i);
+    bool date = IsDateType(columns_[i].type);
+    switch (sqlite3_column_type(s, col)) {
+      case SQLITE_NULL:
+        v.SetNull();
+        break;
+      case SQLITE_INTEGER:
+        if (date) {
+          v.SetFloat(static_cast<double>(sqlite3_column_int64(s, col)));
+        } else {
+          v.SetInt(sqlite3_column_int64(s, col));
+        }
+        break;
+      case SQLITE_FLOAT:
+        v.SetFloat(sqlite3_column_double(s, col));
+        break;
+      default: {
+        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+        size_t size = static_cast<size_t>(sqlite3_column_bytes(s, col));
+        double d = 0;
+        if (date && IsoToDateTime(text, size, d)) {
+          v.SetFloat(d);
+        } else {
+          v.kind = Value::Kind::kText;
+          v.s.assign(text != nullptr ? text : "", size);
+        }
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace engine::sqlite

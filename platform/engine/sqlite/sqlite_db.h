@@ -1,0 +1,97 @@
+// One SQLite database handle with its cache of prepared statements, and the
+// cursor over a statement's rows. Shared by the single-file store and the
+// folder of day-table files.
+#ifndef HISTDATA_PLATFORM_ENGINE_SQLITE_SQLITE_DB_H_
+#define HISTDATA_PLATFORM_ENGINE_SQLITE_SQLITE_DB_H_
+
+#include <sqlite3.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/engine/driver.h"
+
+namespace engine::sqlite {
+
+class Db;
+
+// A prepared statement borrowed from a Db: reset and given back to the
+// cache (or finalized) when the lease ends. Holds the Db alive.
+class Stmt {
+ public:
+  Stmt(std::shared_ptr<Db> db, sqlite3_stmt* stmt, bool* in_use);
+  ~Stmt();
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  sqlite3_stmt* get() const { return stmt_; }
+  Db& db() const { return *db_; }
+  // Binds `value` to placeholder `index` (from 1); a date-time parameter
+  // goes as REAL.
+  void Bind(int index, const Value& value, FieldType type = FieldType::kUnknown);
+  // One step: true for a row, false when done; raises on failure.
+  bool Step();
+
+ private:
+  std::shared_ptr<Db> db_;
+  sqlite3_stmt* stmt_;
+  bool* in_use_;  // the cache slot, or null for a statement of its own
+};
+
+class Db : public std::enable_shared_from_this<Db> {
+ public:
+  // Opens `path`: read-only, or read-write creating it when missing.
+  static std::shared_ptr<Db> Open(const std::string& path, bool writable);
+  ~Db();
+  Db(const Db&) = delete;
+  Db& operator=(const Db&) = delete;
+
+  sqlite3* handle() const { return db_; }
+  bool writable() const { return writable_; }
+  // The cached statement for `sql`, or a new one when it is in use.
+  std::unique_ptr<Stmt> Prepare(const std::string& sql);
+  void Exec(const std::string& sql);
+  [[noreturn]] void Fail() const;
+
+ private:
+  Db(sqlite3* db, bool writable) : db_(db), writable_(writable) {}
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool in_use = false;
+  };
+  sqlite3* db_;
+  bool writable_;
+  std::unordered_map<std::string, std::unique_ptr<Cached>> cache_;
+};
+
+// Rows of a statement. The first row is read at once, so that a failing
+// statement fails when it is run and the columns of expressions get their
+// type from their first value.
+class RowCursor : public Cursor {
+ public:
+  explicit RowCursor(std::unique_ptr<Stmt> stmt);
+  const std::vector<Column>& columns() const override { return columns_; }
+  bool Next(std::vector<Value>& row) override;
+
+ private:
+  void Read(std::vector<Value>& row) const;
+  std::unique_ptr<Stmt> stmt_;
+  std::vector<Column> columns_;
+  bool has_row_ = false;  // a row is waiting on the statement
+  bool first_ = true;     // it is the first row, already stepped to
+};
+
+// The declared column type as the engine's field type; kUnknown when the
+// declaration names none it knows.
+FieldType TypeOfDeclared(const char* decltype_text);
+
+// `name` quoted as an SQL identifier. Raises for names that are not plain
+// identifiers (letters, digits, "_").
+std::string QuoteTableName(const std::string& name);
+
+}  // namespace engine::sqlite
+
+#endif  // HISTDATA_PLATFORM_ENGINE_SQLITE_SQLITE_DB_H_

@@ -1,0 +1,373 @@
+// The two SQLite store layouts behind one Connection interface: a single
+// database file, and a folder of day-table files.
+#include "platform/engine/sqlite/sqlite_driver.h"
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <limits>
+#include <list>
+#include <map>
+
+#include "platform/engine/errors.h"
+#include "platform/engine/sql_text.h"
+#include "platform/engine/sqlite/sqlite_db.h"
+
+namespace engine {
+
+namespace {
+
+using sqlite::Db;
+using sqlite::QuoteTableName;
+using sqlite::RowCursor;
+using sqlite::Stmt;
+
+// The lowest Time and ID, for a key of the symbol alone.
+constexpr double kLowestTime = -std::numeric_limits<double>::max();
+constexpr int64_t kLowestId = std::numeric_limits<int64_t>::min();
+
+// Day-table files kept open by a folder connection; a request reads a few
+// days, and every further file costs only an open.
+constexpr size_t kOpenTableFiles = 4;
+
+std::string Lower(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string out = "\"";
+  for (char c : name) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string TickTableDdl(const std::string& table, const std::string& index_name) {
+  std::string t = QuoteTableName(table);
+  return "CREATE TABLE IF NOT EXISTS " + t +
+         " (ID INTEGER PRIMARY KEY, Date DATE, Time TIME, Symbol TEXT, Bid REAL, Offer REAL,"
+         " Price REAL, BidSize REAL, Volume REAL, OfferSize REAL);"
+         "CREATE INDEX IF NOT EXISTS " + QuoteIdentifier(index_name) + " ON " + t +
+         " (Symbol COLLATE NOCASE, Time, ID);";
+}
+
+// The nearest-key search: one statement walking the SymbolTime index from
+// the key; row-value comparison keeps it a single index range.
+std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::string_view symbol,
+                                    bool with_time, double time) {
+  std::unique_ptr<Stmt> stmt = db.Prepare(
+      "SELECT ID,Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize FROM " + QuoteTableName(table) +
+      " WHERE (Symbol COLLATE NOCASE, Time, ID) >= (?1, ?2, ?3)"
+      " ORDER BY Symbol COLLATE NOCASE, Time, ID");
+  stmt->Bind(1, Value::Text(symbol));
+  stmt->Bind(2, Value::Float(with_time ? time : kLowestTime));
+  stmt->Bind(3, Value::Int(kLowestId));
+  return std::make_unique<RowCursor>(std::move(stmt));
+}
+
+// Counts no further than `limit`: asking whether a table has more than ten
+// rows reads eleven.
+int64_t CountRowsIn(Db& db, const std::string& table, int64_t limit) {
+  std::unique_ptr<Stmt> stmt =
+      db.Prepare("SELECT count(*) FROM (SELECT 1 FROM " + QuoteTableName(table) + " LIMIT ?1)");
+  stmt->Bind(1, Value::Int(limit < 0 ? 0 : limit));
+  if (!stmt->Step()) return 0;
+  return sqlite3_column_int64(stmt->get(), 0);
+}
+
+// A statement split at its placeholders, written with SQLite's ?N.
+std::string Render(const Statement& sql) {
+  std::string out;
+  for (size_t i = 0; i < sql.pieces.size(); ++i) {
+    if (i > 0) out += "?" + std::to_string(i);
+    out += sql.pieces[i];
+  }
+  return out;
+}
+
+class SqliteInserter : public Connection::Inserter {
+ public:
+  explicit SqliteInserter(std::unique_ptr<Stmt> stmt) : stmt_(std::move(stmt)) {}
+  void Insert(const std::vector<Value>& row) override {
+    sqlite3_reset(stmt_->get());
+    for (size_t i = 0; i < row.size(); ++i) stmt_->Bind(static_cast<int>(i + 1), row[i]);
+    stmt_->Step();
+    sqlite3_reset(stmt_->get());
+  }
+
+ private:
+  std::unique_ptr<Stmt> stmt_;
+};
+
+std::unique_ptr<Connection::Inserter> PrepareInsertIn(Db& db, const std::string& table,
+                                                      const std::vector<std::string>& columns) {
+  if (columns.empty()) throw EDBEngineError("No columns to insert into " + table);
+  std::string sql = "INSERT INTO " + QuoteTableName(table) + " (";
+  std::string values;
+  for (size_t i = 0; i < columns.size(); ++i) {
+    if (i > 0) {
+      sql += ",";
+      values += ",";
+    }
+    sql += QuoteIdentifier(columns[i]);
+    values += "?" + std::to_string(i + 1);
+  }
+  sql += ") VALUES (" + values + ")";
+  return std::make_unique<SqliteInserter>(db.Prepare(sql));
+}
+
+[[noreturn]] void ReadOnlyStore() { throw EDBEngineError("attempt to write a readonly database"); }
+
+// --- One database file ----------------------------------------------------
+
+class FileConnection : public Connection {
+ public:
+  explicit FileConnection(std::shared_ptr<Db> db) : db_(std::move(db)) {}
+
+  bool Healthy() override { return true; }
+
+  bool TableExists(const std::string& table) override {
+    std::unique_ptr<Stmt> stmt =
+        db_->Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+    stmt->Bind(1, Value::Text(table));
+    return stmt->Step();
+  }
+
+  std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol, bool with_time,
+                                    double time) override {
+    return SeekTicksIn(*db_, table, symbol, with_time, time);
+  }
+
+  int64_t CountRows(const std::string& table, int64_t limit) override {
+    return CountRowsIn(*db_, table, limit);
+  }
+
+  std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
+    std::unique_ptr<Stmt> stmt = db_->Prepare(Render(sql));
+    for (size_t i = 0; i < params.size(); ++i) stmt->Bind(static_cast<int>(i + 1), params[i].value, params[i].type);
+    return std::make_unique<RowCursor>(std::move(stmt));
+  }
+
+  // The body is SQL text kept in the store's procedures table; every
+  // parameter it names that the caller did not give is bound as null.
+  std::unique_ptr<Cursor> CallProcedure(const std::string& name, const std::vector<BoundParam>& params) override {
+    std::string body;
+    {
+      std::unique_ptr<Stmt> stmt = db_->Prepare("SELECT body FROM procedures WHERE name = ?1 COLLATE NOCASE");
+      stmt->Bind(1, Value::Text(name));
+      if (!stmt->Step()) throw EDBEngineError("Stored procedure '" + name + "' not found");
+      const unsigned char* text = sqlite3_column_text(stmt->get(), 0);
+      body.assign(text != nullptr ? reinterpret_cast<const char*>(text) : "",
+                  static_cast<size_t>(sqlite3_column_bytes(stmt->get(), 0)));
+    }
+    ParsedStatement parsed = ParseNamedParameters(body);
+    std::unique_ptr<Stmt> stmt = db_->Prepare(Render(parsed.statement));
+    for (size_t i = 0; i < parsed.names.size(); ++i) {
+      const BoundParam* given = nullptr;
+      for (const BoundParam& p : params) {
+        if (EqualsIgnoreCase(p.name, parsed.names[i])) given = &p;
+      }
+      if (given != nullptr) {
+        stmt->Bind(static_cast<int>(i + 1), given->value, given->type);
+      } else {
+        stmt->Bind(static_cast<int>(i + 1), Value::Null());
+      }
+    }
+    return std::make_unique<RowCursor>(std::move(stmt));
+  }
+
+  void ExecuteScript(const std::string& sql) override { db_->Exec(sql); }
+  void CreateTickTable(const std::string& table) override {
+    db_->Exec(TickTableDdl(table, table + "_SymbolTime"));
+  }
+  void Begin() override { db_->Exec("BEGIN"); }
+  void Commit() override { db_->Exec("COMMIT"); }
+  void Rollback() override { db_->Exec("ROLLBACK"); }
+  std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
+                                          const std::vector<std::string>& columns) override {
+    return PrepareInsertIn(*db_, table, columns);
+  }
+
+ private:
+  std::shared_ptr<Db> db_;
+};
+
+// --- A folder of day-table files --------------------------------------------
+
+class FolderConnection : public Connection {
+ public:
+  FolderConnection(std::string folder, bool writable) : folder_(std::move(folder)), writable_(writable) {}
+
+  ~FolderConnection() override {
+    if (in_transaction_) {
+      try {
+        Rollback();
+      } catch (const EDatabaseError&) {
+      }
+    }
+  }
+
+  bool Healthy() override { return true; }
+
+  // A stat of the table's file: presence opens nothing.
+  bool TableExists(const std::string& table) override {
+    struct stat st;
+    return IsPlainName(table) && ::stat(PathOf(table).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol, bool with_time,
+                                    double time) override {
+    return SeekTicksIn(*ReadTable(table), table, symbol, with_time, time);
+  }
+
+  int64_t CountRows(const std::string& table, int64_t limit) override {
+    return CountRowsIn(*ReadTable(table), table, limit);
+  }
+
+  std::unique_ptr<Cursor> Query(const Statement&, const std::vector<BoundParam>&) override {
+    throw EDBEngineError("The day-table store " + folder_ + " runs no statements");
+  }
+  std::unique_ptr<Cursor> CallProcedure(const std::string& name, const std::vector<BoundParam>&) override {
+    throw EDBEngineError("Stored procedure '" + name + "' not found");
+  }
+  void ExecuteScript(const std::string&) override {
+    throw EDBEngineError("The day-table store " + folder_ + " runs no statements");
+  }
+
+  void CreateTickTable(const std::string& table) override {
+    if (!writable_) ReadOnlyStore();
+    QuoteTableName(table);
+    WriteTable(table, true)->Exec(TickTableDdl(table, "SymbolTime"));
+  }
+
+  // A transaction spans every file written while it is open.
+  void Begin() override {
+    if (!writable_) ReadOnlyStore();
+    if (in_transaction_) throw EDBEngineError("cannot start a transaction within a transaction");
+    in_transaction_ = true;
+    for (auto& [table, db] : writing_) db->Exec("BEGIN");
+  }
+  void Commit() override { EndTransaction("COMMIT"); }
+  void Rollback() override { EndTransaction("ROLLBACK"); }
+
+  std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
+                                          const std::vector<std::string>& columns) override {
+    if (!writable_) ReadOnlyStore();
+    return PrepareInsertIn(*WriteTable(table, false), table, columns);
+  }
+
+ private:
+  struct OpenFile {
+    std::string table;
+    dev_t dev;
+    ino_t ino;
+    std::shared_ptr<Db> db;
+  };
+
+  static bool IsPlainName(const std::string& name) {
+    if (name.empty()) return false;
+    for (char c : name) {
+      if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) return false;
+    }
+    return true;
+  }
+
+  std::string PathOf(const std::string& table) const {
+    return (std::filesystem::path(folder_) / (Lower(table) + ".db")).string();
+  }
+
+  // The table's file opened read-only, kept among the last few opened; a
+  // file replaced since (another inode) is opened again.
+  std::shared_ptr<Db> ReadTable(const std::string& table) {
+    QuoteTableName(table);
+    auto w = writing_.find(Lower(table));
+    if (w != writing_.end()) return w->second;
+    struct stat st;
+    std::string path = PathOf(table);
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw EDBEngineError("Table '" + table + "' does not exist");
+    }
+    for (auto it = open_.begin(); it != open_.end(); ++it) {
+      if (it->table != Lower(table)) continue;
+      if (it->dev == st.st_dev && it->ino == st.st_ino) {
+        open_.splice(open_.begin(), open_, it);
+        return open_.front().db;
+      }
+      open_.erase(it);
+      break;
+    }
+    std::shared_ptr<Db> db = Db::Open(path, false);
+    open_.push_front(OpenFile{Lower(table), st.st_dev, st.st_ino, db});
+    if (open_.size() > kOpenTableFiles) open_.pop_back();
+    return db;
+  }
+
+  std::shared_ptr<Db> WriteTable(const std::string& table, bool create) {
+    auto it = writing_.find(Lower(table));
+    if (it != writing_.end()) return it->second;
+    QuoteTableName(table);
+    std::string path = PathOf(table);
+    if (!create && !TableExists(table)) throw EDBEngineError("Table '" + table + "' does not exist");
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    std::shared_ptr<Db> db = Db::Open(path, true);
+    if (in_transaction_) db->Exec("BEGIN");
+    writing_.emplace(Lower(table), db);
+    return db;
+  }
+
+  void EndTransaction(const char* verb) {
+    if (!in_transaction_) throw EDBEngineError("cannot commit - no transaction is active");
+    in_transaction_ = false;
+    std::string first_error;
+    for (auto& [table, db] : writing_) {
+      try {
+        db->Exec(verb);
+      } catch (const EDatabaseError& e) {
+        if (first_error.empty()) first_error = e.what();
+      }
+    }
+    // Files no inserter still uses are closed: a load may touch many days.
+    for (auto it = writing_.begin(); it != writing_.end();) {
+      it = it->second.use_count() == 1 ? writing_.erase(it) : std::next(it);
+    }
+    if (!first_error.empty()) throw EDBEngineError(first_error);
+  }
+
+  std::string folder_;
+  bool writable_;
+  bool in_transaction_ = false;
+  std::list<OpenFile> open_;                          // most recent first
+  std::map<std::string, std::shared_ptr<Db>> writing_;  // by lower-case table
+};
+
+}  // namespace
+
+std::unique_ptr<Connection> ConnectSQLite(const AliasTarget& target, bool writable) {
+  if (target.day_tables) {
+    if (writable) {
+      std::error_code ec;
+      std::filesystem::create_directories(target.location, ec);
+      if (ec) throw EDBEngineError("Cannot create folder " + target.location + ": " + ec.message());
+    } else {
+      struct stat st;
+      if (::stat(target.location.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        throw EDBEngineError("Day-table folder " + target.location + " does not exist");
+      }
+    }
+    return std::make_unique<FolderConnection>(target.location, writable);
+  }
+  if (writable) {
+    std::filesystem::path parent = std::filesystem::path(target.location).parent_path();
+    std::error_code ec;
+    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
+  }
+  return std::make_unique<FileConnection>(Db::Open(target.location, writable));
+}
+
+}  // namespace engine

@@ -1,0 +1,66 @@
+// Day tables: opened by name, positioned through the SymbolTime index.
+#include "platform/engine/engine.h"
+
+namespace engine {
+
+namespace {
+
+const std::vector<Column>& TickColumns() {
+  static const std::vector<Column> columns = {
+      {"ID", FieldType::kInteger}, {"Date", FieldType::kDate},      {"Time", FieldType::kTime},
+      {"Symbol", FieldType::kString}, {"Bid", FieldType::kFloat},   {"Offer", FieldType::kFloat},
+      {"Price", FieldType::kFloat},   {"BidSize", FieldType::kFloat}, {"Volume", FieldType::kFloat},
+      {"OfferSize", FieldType::kFloat}};
+  return columns;
+}
+
+// The cursor of a table just opened: it walks from the first row in index
+// order, but only once something reads it. Most opens are followed at once
+// by a nearest-key search, which then costs the only statement.
+class FromFirstRowCursor : public Cursor {
+ public:
+  FromFirstRowCursor(Connection& connection, std::string table)
+      : connection_(connection), table_(std::move(table)) {}
+  const std::vector<Column>& columns() const override { return TickColumns(); }
+  bool Next(std::vector<Value>& row) override {
+    if (!rows_) rows_ = connection_.SeekTicks(table_, "", false, 0);
+    return rows_->Next(row);
+  }
+
+ private:
+  Connection& connection_;
+  std::string table_;
+  std::unique_ptr<Cursor> rows_;
+};
+
+}  // namespace
+
+bool TTable::Exists() {
+  if (TableName.empty()) return false;
+  return OpenConnection().TableExists(TableName);
+}
+
+std::unique_ptr<Cursor> TTable::OpenCursor(Connection& connection) {
+  if (TableName.empty()) throw EDatabaseError("Table name is empty");
+  if (!connection.TableExists(TableName)) {
+    throw EDBEngineError("Table '" + TableName + "' does not exist");
+  }
+  return std::make_unique<FromFirstRowCursor>(connection, TableName);
+}
+
+void TTable::FindNearest(std::string_view symbol) {
+  CheckActive();
+  ResetCursor(OpenConnection().SeekTicks(TableName, symbol, false, 0));
+}
+
+void TTable::FindNearest(std::string_view symbol, double time) {
+  CheckActive();
+  ResetCursor(OpenConnection().SeekTicks(TableName, symbol, true, time));
+}
+
+int64_t TTable::RecordCount(int64_t limit) {
+  CheckActive();
+  return OpenConnection().CountRows(TableName, limit);
+}
+
+}  // namespace engine
