@@ -30,7 +30,9 @@ class TIniFile {
 // Finds the settings file (empty name: "zet.ini") in the working folder, the
 // program's (or loaded library's) folder, then the system settings folder;
 // failing those, downloads it into "./zeturl.ini". Each call returns a new
-// reader. Errors of the download reach the caller.
+// reader. Errors of the download reach the caller. The download's web host,
+// when the registry names none, is the build setting HISTDATA_SETTINGS_HOST
+// (settings/registry_ini.h).
 std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name = "");
 
 // Value of the first "name=value" entry whose name matches without regard to

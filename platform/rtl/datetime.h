@@ -50,6 +50,9 @@ DateTimeParts DecodeDateTime(TDateTime value);
 // (for instance "yyyy/mm/dd", "hh:nn:ss", "yyyy/m/d", "yymmdd", "mm/dd/yyyy",
 // "hhnnss", "yyyy/mm/dd hh:nn:ss"). "mm"/"m" always mean the month.
 std::string FormatDateTime(std::string_view pattern, TDateTime value);
+// FormatDateTime appended to `out`, for callers that reuse one buffer per
+// reply line.
+void AppendDateTime(std::string& out, std::string_view pattern, TDateTime value);
 
 // The short date pattern every request uses for stored dates.
 inline constexpr std::string_view kShortDatePattern = "yyyy/m/d";

@@ -1,0 +1,34 @@
+// The version values of the running program, handed out by index for the
+// log banner.
+#ifndef HISTDATA_LOG_PROGVERSIONINFO_H_
+#define HISTDATA_LOG_PROGVERSIONINFO_H_
+
+#include <string>
+
+#include "platform/os/version_resource.h"
+
+namespace zetlog {
+
+class TProgramVersionInfo {
+ public:
+  // The values compiled into the running program (os::VersionResource()).
+  // A program without them gets empty values, and the message
+  // "GetFileVersionInfoSize error #:1813" goes to standard error once per
+  // object, 1813 being the platform's "resource type not found".
+  TProgramVersionInfo();
+  // The given values; nullptr stands for a program without any.
+  explicit TProgramVersionInfo(const os::VersionValues* values);
+
+  // 0 the language name, 1 CompanyName, 2 FileDescription, 3 FileVersion,
+  // 4 InternalName, 5 LegalCopyright, 6 LegalTrademarks, 7 OriginalFilename,
+  // 8 ProductName, 9 ProductVersion, 10 Comments; any other index gives an
+  // empty text. Values are cut to 254 characters.
+  std::string GetVersionString(int index) const;
+
+ private:
+  const os::VersionValues* values_;
+};
+
+}  // namespace zetlog
+
+#endif  // HISTDATA_LOG_PROGVERSIONINFO_H_

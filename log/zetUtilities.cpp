@@ -1,0 +1,69 @@
+#include "log/zetUtilities.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "log/zetLog.h"
+#include "platform/os/named_lock.h"
+#include "platform/rtl/datetime.h"
+
+namespace zetlog {
+
+const char* const kLogFileName = "C:\\HistData\\VELD.log";
+
+namespace {
+
+std::mutex g_folder_mutex;
+std::string g_folder;  // set from the command line; empty: the environment's
+
+}  // namespace
+
+void SetLogFolder(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(g_folder_mutex);
+  g_folder = folder;
+}
+
+std::string LogPath() {
+#ifdef _WIN32
+  return kLogFileName;
+#else
+  std::string folder;
+  {
+    std::lock_guard<std::mutex> lock(g_folder_mutex);
+    folder = g_folder;
+  }
+  if (folder.empty()) {
+    const char* env = std::getenv("HISTDATA_LOG_DIR");
+    if (env != nullptr) folder = env;
+  }
+  if (folder.empty()) return "";
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (folder != "/") folder += '/';
+  return folder + "VELD.log";
+#endif
+}
+
+void InitialLock() {
+  os::NamedLock("FLog");
+  zetLogOpen(LogPath(), "");
+}
+
+void DumpToFile(std::string_view /*file_name*/, std::string_view message, int /*flag*/) {
+  try {
+    static std::mutex& lock = os::NamedLock("FLog");
+    std::lock_guard<std::mutex> guard(lock);
+    zetLogMsg(message, 2);
+  } catch (...) {
+    // Logging never disturbs the caller; the next line tries again.
+  }
+}
+
+std::string LogTimePrefix() {
+  std::string out;
+  out.reserve(24);
+  rtl::AppendDateTime(out, "yyyy/mm/dd hh:nn:ss", rtl::Now());
+  out += " =>";
+  return out;
+}
+
+}  // namespace zetlog

@@ -1,0 +1,20 @@
+#include "platform/os/named_lock.h"
+
+#include <map>
+#include <memory>
+#include <string>
+
+namespace os {
+
+std::mutex& NamedLock(std::string_view name) {
+  static auto* guard = new std::mutex;
+  static auto* locks = new std::map<std::string, std::unique_ptr<std::mutex>, std::less<>>;
+  std::lock_guard<std::mutex> lock(*guard);
+  auto it = locks->find(name);
+  if (it == locks->end()) {
+    it = locks->emplace(std::string(name), std::make_unique<std::mutex>()).first;
+  }
+  return *it->second;
+}
+
+}  // namespace os

@@ -1,0 +1,48 @@
+#include "settings/zetini.h"
+
+#include <sys/stat.h>
+
+#include "platform/os/module_folder.h"
+#include "platform/os/system_folder.h"
+#include "settings/registry_ini.h"
+
+namespace zetini {
+
+namespace {
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+}  // namespace
+
+std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name) {
+  const std::string name = file_name.empty() ? "zet.ini" : std::string(file_name);
+  for (const std::string& path :
+       {"./" + name, os::ModuleFolder() + "/" + name, os::SystemSettingsFolder() + "/" + name}) {
+    if (FileExists(path)) return std::make_unique<TIniFile>(path);
+  }
+  // No local file: the registry says where to download it from. The
+  // downloaded file is used whatever the outcome, so that a failed download
+  // falls back on the file an earlier one left.
+  std::string path;
+  RegistryIni registry;
+  registry.GetINILocation(path);
+  return std::make_unique<TIniFile>(path);
+}
+
+std::string ListValue(const std::vector<std::string>& list, std::string_view name) {
+  for (const std::string& entry : list) {
+    const size_t eq = entry.find('=');
+    if (eq == std::string::npos || eq != name.size()) continue;
+    bool same = true;
+    for (size_t i = 0; i < eq && same; ++i) same = Lower(entry[i]) == Lower(name[i]);
+    if (same) return entry.substr(eq + 1);
+  }
+  return "";
+}
+
+}  // namespace zetini
