@@ -1,7 +1,13 @@
-// histdata-admin: creates, loads and derives the stores of the history server.
-#include <cstdio>
+// histdata-admin: creates the stores of the history server, loads CSV files
+// into them, derives the SQL stores from the tick tables and makes a sample
+// market. Run with --help for the commands.
+#include <iostream>
+#include <string>
+#include <vector>
 
-int main() {
-  std::fputs("usage: histdata-admin COMMAND --data-dir DIR [--aliases FILE]\n", stderr);
-  return 2;
+#include "tools/commands.h"
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  return admin::RunAdmin(args, std::cout, std::cerr);
 }

@@ -1,0 +1,430 @@
+#include "tools/import.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+
+#include "platform/engine/errors.h"
+#include "platform/rtl/datetime.h"
+#include "tools/csv_reader.h"
+#include "tools/csv_values.h"
+#include "tools/tick_tables.h"
+
+namespace admin {
+namespace {
+
+enum class ColType {
+  kText,      // stored as written
+  kSymbol,    // a tick's symbol: present, at most 15 characters
+  kNumber,    // float
+  kInteger,   // whole number
+  kDate,      // date-time value of a day
+  kTime,      // date-time value of a time of day
+  kDateTime,  // date-time value
+  kDateText,  // a day kept as text "yyyy/mm/dd"
+  kTimeText,  // a time of day kept as text "hh:nn:ss"
+};
+
+struct ColumnSpec {
+  const char* name;  // as the header names it
+  ColType type;
+};
+
+struct KindSpec {
+  CsvKind kind;
+  const char* name;
+  StoreKind store;
+  const char* table;  // lower case; empty for the day tables
+  std::vector<ColumnSpec> columns;
+};
+
+const std::vector<ColumnSpec> kIntervalColumns = {
+    {"Symbol", ColType::kText},   {"Date", ColType::kDateText}, {"Time", ColType::kTimeText},
+    {"Open", ColType::kNumber},   {"High", ColType::kNumber},   {"Low", ColType::kNumber},
+    {"Close", ColType::kNumber},  {"Volume", ColType::kNumber}};
+
+const std::vector<KindSpec>& Kinds() {
+  static const std::vector<KindSpec> kinds = {
+      {CsvKind::kTicks, "ticks", StoreKind::kTicks, "",
+       {{"Date", ColType::kDate},
+        {"Time", ColType::kTime},
+        {"Symbol", ColType::kSymbol},
+        {"Bid", ColType::kNumber},
+        {"Offer", ColType::kNumber},
+        {"Price", ColType::kNumber},
+        {"BidSize", ColType::kNumber},
+        {"Volume", ColType::kNumber},
+        {"OfferSize", ColType::kNumber}}},
+      {CsvKind::kDaily, "daily", StoreKind::kHistorical, "datastore",
+       {{"c_date", ColType::kDateTime},
+        {"stock_code", ColType::kText},
+        {"high", ColType::kNumber},
+        {"low", ColType::kNumber},
+        {"closing", ColType::kNumber},
+        {"shares_traded", ColType::kNumber},
+        {"turnover", ColType::kNumber}}},
+      {CsvKind::kNames, "names", StoreKind::kHistorical, "dailysymbol",
+       {{"Stock_code", ColType::kText}, {"name_e", ColType::kText}, {"name_c", ColType::kText}}},
+      {CsvKind::kMinutes, "minutes", StoreKind::kArdan, "minutebars",
+       {{"Symbol", ColType::kText},
+        {"TimeBegin", ColType::kDateTime},
+        {"Duration", ColType::kInteger},
+        {"SeqNo", ColType::kInteger},
+        {"PriceOpen", ColType::kNumber},
+        {"PriceHigh", ColType::kNumber},
+        {"PriceLow", ColType::kNumber},
+        {"PriceClose", ColType::kNumber},
+        {"Volume", ColType::kNumber}}},
+      {CsvKind::kSessions, "sessions", StoreKind::kArdan, "marketsession",
+       {{"Symbol", ColType::kText}, {"TimeOpen", ColType::kTime}, {"TimeClose", ColType::kTime}}},
+      {CsvKind::kSymbols, "symbols", StoreKind::kZet, "symboltable",
+       {{"symbol", ColType::kText}, {"isValid", ColType::kText}}},
+      {CsvKind::kIntervals60, "intervals60", StoreKind::kZet, "intervaltable60", kIntervalColumns},
+      {CsvKind::kIntervals180, "intervals180", StoreKind::kZet, "intervaltable180",
+       kIntervalColumns},
+      {CsvKind::kIntervals300, "intervals300", StoreKind::kZet, "intervaltable300",
+       kIntervalColumns},
+  };
+  return kinds;
+}
+
+const KindSpec& SpecOf(CsvKind kind) {
+  for (const KindSpec& spec : Kinds())
+    if (spec.kind == kind) return spec;
+  throw std::logic_error("unknown CSV kind");
+}
+
+std::string Lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// The offending text as a message can show it: control and non-ASCII bytes
+// escaped, long texts cut.
+std::string Shown(std::string_view text) {
+  constexpr size_t kMax = 40;
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size() && i < kMax; ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      static const char kHex[] = "0123456789abcdef";
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > kMax) out += "...";
+  out += "\"";
+  return out;
+}
+
+size_t Utf8Length(std::string_view s) {
+  size_t n = 0;
+  for (unsigned char c : s)
+    if ((c & 0xC0) != 0x80) ++n;
+  return n;
+}
+
+// A row that a message can point at.
+class RowError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+engine::Value Convert(const ColumnSpec& column, const CsvField& field) {
+  const std::string_view text = field.text;
+  if (text.empty() && !(field.quoted && column.type == ColType::kText)) {
+    if (column.type == ColType::kSymbol) throw RowError(std::string("missing ") + column.name);
+    return engine::Value::Null();
+  }
+  switch (column.type) {
+    case ColType::kText:
+      return engine::Value::Text(text);
+    case ColType::kSymbol:
+      if (Utf8Length(text) > 15)
+        throw RowError(std::string(column.name) + " longer than 15 characters: " + Shown(text));
+      return engine::Value::Text(text);
+    case ColType::kNumber: {
+      double v;
+      if (!ParseNumber(text, v))
+        throw RowError(std::string("bad number in column ") + column.name + ": " + Shown(text));
+      return engine::Value::Float(v);
+    }
+    case ColType::kInteger: {
+      int64_t v;
+      if (!ParseInteger(text, v))
+        throw RowError(std::string("bad whole number in column ") + column.name + ": " +
+                       Shown(text));
+      return engine::Value::Int(v);
+    }
+    case ColType::kDate:
+    case ColType::kDateText: {
+      int32_t day;
+      if (!ParseDate(text, day))
+        throw RowError(std::string("bad date in column ") + column.name + ": " + Shown(text) +
+                       " (expected yyyy-mm-dd)");
+      if (column.type == ColType::kDate) return engine::Value::Float(day);
+      return engine::Value::Text(rtl::FormatDateTime("yyyy/mm/dd", day));
+    }
+    case ColType::kTime:
+    case ColType::kTimeText: {
+      int32_t ms;
+      if (!ParseTime(text, ms))
+        throw RowError(std::string("bad time in column ") + column.name + ": " + Shown(text) +
+                       " (expected hh:nn:ss or hh:nn:ss.zzz)");
+      if (column.type == ColType::kTime) return engine::Value::Float(ToDateTime(0, ms));
+      return engine::Value::Text(rtl::FormatDateTime("hh:nn:ss", ToDateTime(0, ms - ms % 1000)));
+    }
+    case ColType::kDateTime: {
+      double v;
+      if (!ParseDateTime(text, v))
+        throw RowError(std::string("bad date-time in column ") + column.name + ": " +
+                       Shown(text) + " (expected yyyy-mm-dd hh:nn:ss)");
+      return engine::Value::Float(v);
+    }
+  }
+  return engine::Value::Null();
+}
+
+// Reads a file's header and its rows, converted to the kind's columns in
+// their listed order.
+class RowSource {
+ public:
+  RowSource(const KindSpec& spec, std::istream& in, const std::string& name)
+      : spec_(spec), reader_(in), name_(name) {}
+
+  [[noreturn]] void Fail(int64_t line, const std::string& reason) const {
+    throw LoadError(name_ + ":" + std::to_string(line) + ": " + reason);
+  }
+
+  void ReadHeader() {
+    std::vector<CsvField> fields;
+    try {
+      if (!reader_.Next(fields)) throw LoadError(name_ + ": empty file (no header row)");
+    } catch (const CsvError& e) {
+      Fail(e.line(), e.what());
+    }
+    const int64_t line = reader_.line();
+    slot_of_field_.assign(fields.size(), -1);
+    std::vector<bool> seen(spec_.columns.size(), false);
+    for (size_t f = 0; f < fields.size(); ++f) {
+      const std::string name = Lower(TrimBlanks(fields[f].text));
+      size_t c = 0;
+      while (c < spec_.columns.size() && Lower(spec_.columns[c].name) != name) ++c;
+      if (c == spec_.columns.size())
+        Fail(line, "unknown column " + Shown(fields[f].text) + " for " + spec_.name);
+      if (seen[c]) Fail(line, std::string("column ") + spec_.columns[c].name + " given twice");
+      seen[c] = true;
+      slot_of_field_[f] = static_cast<int>(c);
+    }
+    for (size_t c = 0; c < spec_.columns.size(); ++c)
+      if (!seen[c]) Fail(line, std::string("missing column ") + spec_.columns[c].name);
+  }
+
+  // The next row; false at the end.
+  bool Next(std::vector<engine::Value>& row) {
+    try {
+      if (!reader_.Next(fields_)) return false;
+    } catch (const CsvError& e) {
+      Fail(e.line(), e.what());
+    }
+    if (fields_.size() != slot_of_field_.size()) {
+      Fail(reader_.line(), "expected " + std::to_string(slot_of_field_.size()) +
+                               " fields, found " + std::to_string(fields_.size()));
+    }
+    row.assign(spec_.columns.size(), engine::Value::Null());
+    try {
+      for (size_t f = 0; f < fields_.size(); ++f) {
+        const int c = slot_of_field_[f];
+        row[c] = Convert(spec_.columns[c], fields_[f]);
+      }
+    } catch (const RowError& e) {
+      Fail(reader_.line(), e.what());
+    }
+    return true;
+  }
+
+  int64_t line() const { return reader_.line(); }
+
+ private:
+  const KindSpec& spec_;
+  CsvReader reader_;
+  std::string name_;
+  std::vector<int> slot_of_field_;
+  std::vector<CsvField> fields_;
+};
+
+std::string AliasOf(StoreKind store, const ImportOptions& options) {
+  switch (store) {
+    case StoreKind::kTicks: return kTickAlias;
+    case StoreKind::kHistorical: return kHistoricalAlias;
+    case StoreKind::kArdan: return kArdanAlias;
+    case StoreKind::kZet: return options.zet_alias;
+  }
+  return options.zet_alias;
+}
+
+// Runs `body` inside one transaction of `connection`; any failure rolls the
+// whole of it back and leaves as a LoadError.
+template <typename Body>
+void InTransaction(engine::Connection& connection, const std::string& name, Body body) {
+  connection.Begin();
+  try {
+    body();
+    connection.Commit();
+  } catch (const std::exception& e) {
+    try {
+      connection.Rollback();
+    } catch (const std::exception&) {
+      // The store is already out of the transaction (a lost connection):
+      // nothing was committed.
+    }
+    if (dynamic_cast<const LoadError*>(&e) != nullptr) throw;
+    throw LoadError(name + ": " + e.what());
+  }
+}
+
+ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::string& name,
+                         const ImportOptions& options) {
+  RowSource source(spec, in, name);
+  source.ReadHeader();
+  const std::string alias = AliasOf(spec.store, options);
+  InitStore(alias, options.credentials);
+  auto connection = engine::ConnectAlias(alias, options.credentials, /*writable=*/true);
+  ImportResult result;
+  InTransaction(*connection, name, [&] {
+    std::vector<std::string> columns;
+    for (const ColumnSpec& c : spec.columns) columns.push_back(Lower(c.name));
+    auto inserter = connection->PrepareInsert(spec.table, columns);
+    std::vector<engine::Value> row;
+    while (source.Next(row)) {
+      try {
+        inserter->Insert(row);
+      } catch (const engine::EDatabaseError& e) {
+        source.Fail(source.line(), e.what());
+      }
+      ++result.rows;
+    }
+  });
+  result.tables.push_back(spec.table);
+  return result;
+}
+
+// Tick files are read whole before anything is written: their rows may go
+// to several day tables, and every one of them must take the file or none.
+ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::string& name,
+                         const ImportOptions& options) {
+  struct Tick {
+    std::vector<engine::Value> values;  // the kind's columns in order
+    int64_t line;
+  };
+  struct Day {
+    int32_t day;
+    std::vector<Tick> ticks;
+  };
+  RowSource source(spec, in, name);
+  source.ReadHeader();
+  std::vector<Day> days;  // in the order first met
+  std::map<std::string, size_t> day_of_table;
+  std::vector<engine::Value> row;
+  while (source.Next(row)) {
+    if (row[0].is_null()) source.Fail(source.line(), "missing Date");
+    if (row[1].is_null()) source.Fail(source.line(), "missing Time");
+    const int32_t day = static_cast<int32_t>(row[0].d);
+    const std::string table = TickTableName(day);
+    auto [it, added] = day_of_table.emplace(table, days.size());
+    if (added) days.push_back({day, {}});
+    if (days[it->second].day != day) {
+      // Days a century apart share a table name.
+      source.Fail(source.line(),
+                  "date " + rtl::FormatDateTime("yyyy-mm-dd", day) + " shares the day table " +
+                      table + " with " + rtl::FormatDateTime("yyyy-mm-dd", days[it->second].day));
+    }
+    days[it->second].ticks.push_back({row, source.line()});
+  }
+
+  InitStore(kTickAlias, options.credentials);
+  auto connection = engine::ConnectAlias(kTickAlias, options.credentials, /*writable=*/true);
+  ImportResult result;
+  InTransaction(*connection, name, [&] {
+    std::vector<engine::Value> values(kTickInsertColumns.size());
+    for (const Day& day : days) {
+      const std::string table = TickTableName(day.day);
+      int64_t id = 0;
+      if (connection->TableExists(table)) {
+        id = LastTickId(*connection, table);
+      } else {
+        connection->CreateTickTable(table);
+      }
+      auto inserter = connection->PrepareInsert(table, kTickInsertColumns);
+      for (const Tick& tick : day.ticks) {
+        values[0] = engine::Value::Int(++id);
+        std::copy(tick.values.begin(), tick.values.end(), values.begin() + 1);
+        try {
+          inserter->Insert(values);
+        } catch (const engine::EDatabaseError& e) {
+          source.Fail(tick.line, e.what());
+        }
+        ++result.rows;
+      }
+      result.tables.push_back(table);
+    }
+  });
+  return result;
+}
+
+}  // namespace
+
+std::optional<CsvKind> CsvKindFromName(std::string_view name) {
+  for (const KindSpec& spec : Kinds())
+    if (Lower(name) == spec.name) return spec.kind;
+  return std::nullopt;
+}
+
+std::string_view CsvKindName(CsvKind kind) { return SpecOf(kind).name; }
+
+const std::vector<std::string_view>& CsvKindNames() {
+  static const std::vector<std::string_view> names = [] {
+    std::vector<std::string_view> out;
+    for (const KindSpec& spec : Kinds()) out.push_back(spec.name);
+    return out;
+  }();
+  return names;
+}
+
+std::vector<std::string> CsvKindColumns(CsvKind kind) {
+  std::vector<std::string> out;
+  for (const ColumnSpec& c : SpecOf(kind).columns) out.push_back(c.name);
+  return out;
+}
+
+ImportResult ImportCsvStream(CsvKind kind, std::istream& in, const std::string& name,
+                             const ImportOptions& options) {
+  const KindSpec& spec = SpecOf(kind);
+  if (kind == CsvKind::kTicks) return ImportTicks(spec, in, name, options);
+  return ImportTable(spec, in, name, options);
+}
+
+ImportResult ImportCsv(CsvKind kind, const std::string& path, const ImportOptions& options) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) throw LoadError(path + ": is a folder");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw LoadError(path + ": cannot open: " + std::strerror(errno));
+  return ImportCsvStream(kind, in, path, options);
+}
+
+}  // namespace admin

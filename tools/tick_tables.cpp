@@ -1,0 +1,70 @@
+#include "tools/tick_tables.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "platform/rtl/datetime.h"
+
+namespace admin {
+namespace {
+
+bool IsTickTableName(const std::string& name) {
+  if (name.size() != 10 || name.compare(0, 4, "hist") != 0) return false;
+  return std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+engine::Statement Plain(std::string sql) {
+  engine::Statement statement;
+  statement.pieces.push_back(std::move(sql));
+  return statement;
+}
+
+}  // namespace
+
+const std::vector<std::string> kTickInsertColumns = {
+    "id", "date", "time", "symbol", "bid", "offer", "price", "bidsize", "volume", "offersize"};
+
+std::string TickTableName(int32_t day) {
+  return "hist" + rtl::FormatDateTime("yymmdd", static_cast<double>(day));
+}
+
+std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
+                                        engine::Connection& connection) {
+  std::vector<std::string> names;
+  if (target.driver == engine::AliasTarget::Driver::kSQLite) {
+    // One file per day table: the folder's listing is the catalogue.
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(target.location, ec)) {
+      const std::filesystem::path& path = entry.path();
+      if (path.extension() != ".db") continue;
+      std::string stem = path.stem().string();
+      if (IsTickTableName(stem) && connection.TableExists(stem)) names.push_back(stem);
+    }
+  } else {
+    auto cursor = connection.Query(
+        Plain("SELECT relname::text FROM pg_catalog.pg_class "
+              "WHERE relkind IN ('r', 'p') AND relname ~ '^hist[0-9]{6}$' "
+              "AND pg_catalog.pg_table_is_visible(oid)"),
+        {});
+    std::vector<engine::Value> row;
+    while (cursor->Next(row)) {
+      if (!row.empty() && row[0].kind == engine::Value::Kind::kText) names.push_back(row[0].s);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int64_t LastTickId(engine::Connection& connection, const std::string& table) {
+  // The table name is made by TickTableName, never taken from input.
+  auto cursor = connection.Query(Plain("SELECT max(id) FROM " + table), {});
+  std::vector<engine::Value> row;
+  if (!cursor->Next(row) || row.empty()) return 0;
+  switch (row[0].kind) {
+    case engine::Value::Kind::kInteger: return row[0].i;
+    case engine::Value::Kind::kFloat: return static_cast<int64_t>(row[0].d);
+    default: return 0;
+  }
+}
+
+}  // namespace admin
