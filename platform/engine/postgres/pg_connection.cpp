@@ -23,22 +23,6 @@ namespace {
 
 using pg::Result;
 
-// Rows per batch of a tick scan: a symbol's ticks of a day usually fit in
-// one or two.
-constexpr int kTickBatch = 1000;
-
-// The key expression of the SymbolTime index. "C" compares bytes, so the
-// order does not depend on the server's locale.
-constexpr const char* kTickKey = "lower(symbol) COLLATE \"C\", time, id";
-
-std::string TickScanSql(const std::string& table) {
-  // Rows without a time have no place in the key order and are left out.
-  return std::string("SELECT id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM ") +
-         pg::QuoteIdent(table) + " WHERE (" + kTickKey +
-         ") >= (lower($1::text) COLLATE \"C\", $2::time, $3::integer) AND time IS NOT NULL ORDER BY " + kTickKey +
-         " LIMIT " + std::to_string(kTickBatch);
-}
-
 class PgConnection : public Connection {
  public:
   PgConnection(const std::string& conninfo, const Credentials& credentials, bool writable)
@@ -64,7 +48,7 @@ class PgConnection : public Connection {
     key.SetText(symbol);
     std::string symbol_text;
     pg::ParamText(FieldType::kString, key, symbol_text);
-    return std::make_unique<pg::TickCursor>(session_, TickScanSql(table), kTickBatch, symbol_text, time_text,
+    return std::make_unique<pg::TickCursor>(session_, pg::TickScanSql(table), pg::kTickBatch, symbol_text, time_text,
                                             id);
   }
 
@@ -116,7 +100,7 @@ class PgConnection : public Connection {
                      " (id integer PRIMARY KEY, date date, time time(3), symbol varchar(15), bid float8, "
                      "offer float8, price float8, bidsize float8, volume float8, offersize float8); "
                      "CREATE INDEX " +
-                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + kTickKey + ")");
+                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + ")");
   }
 
   void Begin() override {

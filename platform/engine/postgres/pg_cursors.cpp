@@ -33,6 +33,14 @@ void ReadRow(const PGresult* r, int index, const std::vector<Column>& columns, s
 
 }  // namespace
 
+std::string TickScanSql(const std::string& table) {
+  // Rows without a time have no place in the key order and are left out.
+  return std::string("SELECT id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM ") +
+         QuoteIdent(table) + " WHERE (" + kTickKey +
+         ") >= (lower($1::text) COLLATE \"C\", $2::time, $3::integer) AND time IS NOT NULL ORDER BY " +
+         kTickKey + " LIMIT " + std::to_string(kTickBatch);
+}
+
 ResultCursor::ResultCursor(Result result) : result_(std::move(result)), columns_(ColumnsOf(result_.get())) {}
 
 bool ResultCursor::Next(std::vector<Value>& row) {

@@ -12,6 +12,18 @@
 
 namespace engine::pg {
 
+// The key expression of a tick table's SymbolTime index. "C" compares
+// bytes, so the order does not depend on the server's locale.
+inline constexpr const char* kTickKey = "lower(symbol) COLLATE \"C\", time, id";
+
+// Rows per batch of a tick scan: a symbol's ticks of a day usually fit in
+// one or two.
+inline constexpr int kTickBatch = 1000;
+
+// The statement of one batch of a tick scan of `table`: at most kTickBatch
+// rows in index order from the key ($1 symbol, $2 time, $3 id).
+std::string TickScanSql(const std::string& table);
+
 // The rows of one result held whole: statements and procedures, whose
 // results are a day's bars or a range of daily prices at most.
 class ResultCursor : public Cursor {
