@@ -13,6 +13,7 @@
 #include "platform/engine/errors.h"
 #include "platform/engine/sql_text.h"
 #include "platform/engine/sqlite/sqlite_db.h"
+#include "platform/engine/sqlite/tick_sql.h"
 
 namespace engine {
 
@@ -47,23 +48,11 @@ std::string QuoteIdentifier(const std::string& name) {
   return out + "\"";
 }
 
-std::string TickTableDdl(const std::string& table, const std::string& index_name) {
-  std::string t = QuoteTableName(table);
-  return "CREATE TABLE IF NOT EXISTS " + t +
-         " (ID INTEGER PRIMARY KEY, Date DATE, Time TIME, Symbol TEXT, Bid REAL, Offer REAL,"
-         " Price REAL, BidSize REAL, Volume REAL, OfferSize REAL);"
-         "CREATE INDEX IF NOT EXISTS " + QuoteIdentifier(index_name) + " ON " + t +
-         " (Symbol COLLATE NOCASE, Time, ID);";
-}
-
 // The nearest-key search: one statement walking the SymbolTime index from
-// the key; row-value comparison keeps it a single index range.
+// the key.
 std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::string_view symbol,
                                     bool with_time, double time) {
-  std::unique_ptr<Stmt> stmt = db.Prepare(
-      "SELECT ID,Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize FROM " + QuoteTableName(table) +
-      " WHERE (Symbol COLLATE NOCASE, Time, ID) >= (?1, ?2, ?3)"
-      " ORDER BY Symbol COLLATE NOCASE, Time, ID");
+  std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::SeekTicksSql(table));
   stmt->Bind(1, Value::Text(symbol));
   stmt->Bind(2, Value::Float(with_time ? time : kLowestTime));
   stmt->Bind(3, Value::Int(kLowestId));
@@ -73,8 +62,7 @@ std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::strin
 // Counts no further than `limit`: asking whether a table has more than ten
 // rows reads eleven.
 int64_t CountRowsIn(Db& db, const std::string& table, int64_t limit) {
-  std::unique_ptr<Stmt> stmt =
-      db.Prepare("SELECT count(*) FROM (SELECT 1 FROM " + QuoteTableName(table) + " LIMIT ?1)");
+  std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::CountRowsSql(table));
   stmt->Bind(1, Value::Int(limit < 0 ? 0 : limit));
   if (!stmt->Step()) return 0;
   return sqlite3_column_int64(stmt->get(), 0);
@@ -183,7 +171,7 @@ class FileConnection : public Connection {
 
   void ExecuteScript(const std::string& sql) override { db_->Exec(sql); }
   void CreateTickTable(const std::string& table) override {
-    db_->Exec(TickTableDdl(table, table + "_SymbolTime"));
+    db_->Exec(sqlite::TickTableDdl(table, table + "_SymbolTime"));
   }
   void Begin() override { db_->Exec("BEGIN"); }
   void Commit() override { db_->Exec("COMMIT"); }
@@ -242,7 +230,7 @@ class FolderConnection : public Connection {
   void CreateTickTable(const std::string& table) override {
     if (!writable_) ReadOnlyStore();
     QuoteTableName(table);
-    WriteTable(table, true)->Exec(TickTableDdl(table, "SymbolTime"));
+    WriteTable(table, true)->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
   }
 
   // A transaction spans every file written while it is open.
