@@ -3,7 +3,8 @@
 # Nothing else is installed by hand.
 set -euo pipefail
 pkgs=(g++ cmake ninja-build pkg-config libboost-dev libsqlite3-dev sqlite3 libpq-dev
-      postgresql libcurl4-openssl-dev libgtest-dev libgmock-dev libbenchmark-dev curl)
+      postgresql libcurl4-openssl-dev libgtest-dev libgmock-dev libbenchmark-dev curl
+      python3-pandas)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
