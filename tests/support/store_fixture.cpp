@@ -159,6 +159,15 @@ StoreFixture::StoreFixture(Backend backend) : backend_(backend) {
   log_start_ = FileSize(zetlog::LogPath());
 
   root_ = MakeTempDir("histtest.XXXXXX");
+  try {
+    Prepare();
+  } catch (...) {
+    CleanUp();  // no destructor runs for a constructor that throws
+    throw;
+  }
+}
+
+void StoreFixture::Prepare() {
   data_dir_ = root_ + "/data";
   work_dir_ = root_ + "/work";
   fs::create_directories(data_dir_ + "/histdata");
@@ -172,6 +181,11 @@ StoreFixture::StoreFixture(Backend backend) : backend_(backend) {
     pg_database_ = "histtest_" + std::to_string(getpid()) + "_" + std::to_string(++serial) + "_" +
                    fs::path(root_).filename().string().substr(9);
     for (char& c : pg_database_) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    // The form databases log in as "sa" unless the settings say otherwise;
+    // the test server lets that role in like any other (trust).
+    PgAdminCommand(pg_admin_conninfo_,
+                   "DO $$BEGIN CREATE ROLE sa LOGIN SUPERUSER; "
+                   "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END$$");
     PgAdminCommand(pg_admin_conninfo_, "CREATE DATABASE " + pg_database_);
     std::string conn = WithDatabase(pg_admin_conninfo_, pg_database_);
     for (const char* alias : {"HISTDATA", "Historical", "ardandata", "zetdata"}) routes_[alias] = conn;
@@ -184,7 +198,9 @@ StoreFixture::StoreFixture(Backend backend) : backend_(backend) {
   WriteSettings();
 }
 
-StoreFixture::~StoreFixture() {
+StoreFixture::~StoreFixture() { CleanUp(); }
+
+void StoreFixture::CleanUp() {
   if (!old_cwd_.empty() && chdir(old_cwd_.c_str()) != 0) std::perror("chdir");
   try {
     // Back to plain embedded stores first: that drops the pooled connections

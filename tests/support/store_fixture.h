@@ -12,7 +12,9 @@
 // HISTDATA_TEST_PG holds a libpq connection string of a server where the user
 // may create databases) the fixture creates a database of its own, maps the
 // aliases HISTDATA, Historical, ardandata and zetdata to it in
-// <data>/aliases.ini, and drops it at the end.
+// <data>/aliases.ini, and drops it at the end. It also makes sure the server
+// has a login role "sa" (the module's default login), so that a module logs
+// in as it does out of the box.
 //
 // Typical use, over every available store kind:
 //
@@ -176,6 +178,8 @@ class StoreFixture {
   std::vector<std::string> ReadLogLines() const;
 
  private:
+  void Prepare();
+  void CleanUp();
   void EnsureSchema(const std::string& alias);
   void WriteAliases();
   void WriteSettings();
