@@ -117,6 +117,12 @@ int main(int argc, char** argv) {
   options.address = args.address;
   options.port = static_cast<uint16_t>(args.port);
   if (args.max_clients > 0) options.max_connections = static_cast<size_t>(args.max_clients);
+  // Requests beyond the pool's limit must still reach the pool, which
+  // answers them itself; the host's own bound only guards against floods.
+  int pool_limit = hist::Application()->MaxConnections();
+  if (pool_limit > 0 && options.max_connections <= static_cast<size_t>(pool_limit)) {
+    options.max_connections = static_cast<size_t>(pool_limit) + 16;
+  }
   httphost::HttpServer server(options, [](host::Host& h) { hist::HttpExtensionProc(h); });
   try {
     server.Start();

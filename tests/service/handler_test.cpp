@@ -123,6 +123,16 @@ TEST_F(HandlerTest, BadTimeGetsTheTimeFormatLineOnly) {
   EXPECT_EQ(r.body, "ERROR|Invalid time format(yyyy/m/d).|\r\n");
 }
 
+TEST_F(HandlerTest, Http10ReplyIsUnframedAndEndsWithTheConnection) {
+  HttpReply r = SendRequest(server().port(), "GET /?symbol=1&timeStart=1:00 HTTP/1.0\r\n\r\n");
+  EXPECT_EQ(r.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(r.Header("Content-Type"), "text/plain");
+  EXPECT_FALSE(r.chunked);
+  EXPECT_FALSE(r.HasHeader("Content-Length"));
+  EXPECT_TRUE(r.closed);
+  EXPECT_EQ(r.body, "ERROR|Invalid number of parameters.|\r\n");
+}
+
 TEST_F(HandlerTest, BadDateGetsTheDateFormatLineOnly) {
   HttpReply r = Get("/?symbol=0005&dateStart=2003/5/1&dateOver=2003/13/01");
   EXPECT_EQ(r.body, "ERROR|Invalid date format(yyyy/m/d).|\r\n");

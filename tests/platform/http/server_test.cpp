@@ -131,6 +131,20 @@ TEST_F(HostTest, Http10BodyEndsWithTheConnection) {
   EXPECT_EQ(seen().protocol, "HTTP/1.0");
 }
 
+TEST_F(HostTest, HeadRequestGetsTheHeadAlone) {
+  ServeLines();
+  HttpClient client(port());
+  client.Send("HEAD /?symbol=1 HTTP/1.1\r\nHost: x\r\n\r\n");
+  HttpReply r = client.ReadReply(/*head_only=*/true);
+  EXPECT_EQ(r.status, 200);
+  EXPECT_EQ(seen().method, "HEAD");
+  // Nothing of the body follows: the next reply starts right after the head.
+  client.Send("GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+  HttpReply next = client.ReadReply();
+  EXPECT_EQ(next.status_line, "HTTP/1.1 200 OK");
+  EXPECT_EQ(next.body, "TICK|0|a|\r\nNOTE|RECORDCOUNT|1|\r\n");
+}
+
 TEST_F(HostTest, PostBodiesReachTheHandler) {
   ServeLines();
   HttpReply r = Post(port(), "/", "symbol=0005&mode=2");
