@@ -6,9 +6,9 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <limits>
 #include <list>
 #include <map>
+#include <set>
 
 #include "platform/engine/errors.h"
 #include "platform/engine/sql_text.h"
@@ -23,10 +23,6 @@ using sqlite::Db;
 using sqlite::QuoteTableName;
 using sqlite::RowCursor;
 using sqlite::Stmt;
-
-// The lowest Time and ID, for a key of the symbol alone.
-constexpr double kLowestTime = -std::numeric_limits<double>::max();
-constexpr int64_t kLowestId = std::numeric_limits<int64_t>::min();
 
 // Day-table files kept open by a folder connection; a request reads a few
 // days, and every further file costs only an open.
@@ -52,10 +48,9 @@ std::string QuoteIdentifier(const std::string& name) {
 // the key.
 std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::string_view symbol,
                                     bool with_time, double time) {
-  std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::SeekTicksSql(table));
+  std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::SeekTicksSql(table, with_time));
   stmt->Bind(1, Value::Text(symbol));
-  stmt->Bind(2, Value::Float(with_time ? time : kLowestTime));
-  stmt->Bind(3, Value::Int(kLowestId));
+  if (with_time) stmt->Bind(2, Value::Float(time));
   return std::make_unique<RowCursor>(std::move(stmt));
 }
 
@@ -230,7 +225,21 @@ class FolderConnection : public Connection {
   void CreateTickTable(const std::string& table) override {
     if (!writable_) ReadOnlyStore();
     QuoteTableName(table);
-    WriteTable(table, true)->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
+    std::string key = Lower(table);
+    auto it = writing_.find(key);
+    if (it != writing_.end()) {
+      it->second->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
+      return;
+    }
+    bool existed = TableExists(table);
+    std::shared_ptr<Db> db = OpenForWriting(table);
+    // Outside the transaction: a file never exists without its table.
+    db->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
+    if (in_transaction_) {
+      db->Exec("BEGIN");
+      if (!existed) created_.insert(key);
+    }
+    writing_.emplace(key, db);
   }
 
   // A transaction spans every file written while it is open.
@@ -246,7 +255,7 @@ class FolderConnection : public Connection {
   std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
                                           const std::vector<std::string>& columns) override {
     if (!writable_) ReadOnlyStore();
-    return PrepareInsertIn(*WriteTable(table, false), table, columns);
+    return PrepareInsertIn(*WriteTable(table), table, columns);
   }
 
  private:
@@ -295,15 +304,19 @@ class FolderConnection : public Connection {
     return db;
   }
 
-  std::shared_ptr<Db> WriteTable(const std::string& table, bool create) {
+  std::shared_ptr<Db> OpenForWriting(const std::string& table) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder_, ec);
+    return Db::Open(PathOf(table), true);
+  }
+
+  // The writing handle of an existing table, in the open transaction.
+  std::shared_ptr<Db> WriteTable(const std::string& table) {
     auto it = writing_.find(Lower(table));
     if (it != writing_.end()) return it->second;
     QuoteTableName(table);
-    std::string path = PathOf(table);
-    if (!create && !TableExists(table)) throw EDBEngineError("Table '" + table + "' does not exist");
-    std::error_code ec;
-    std::filesystem::create_directories(folder_, ec);
-    std::shared_ptr<Db> db = Db::Open(path, true);
+    if (!TableExists(table)) throw EDBEngineError("Table '" + table + "' does not exist");
+    std::shared_ptr<Db> db = OpenForWriting(table);
     if (in_transaction_) db->Exec("BEGIN");
     writing_.emplace(Lower(table), db);
     return db;
@@ -320,6 +333,17 @@ class FolderConnection : public Connection {
         if (first_error.empty()) first_error = e.what();
       }
     }
+    // A day table made within a rolled-back transaction goes with it, so
+    // that its day does not look loaded.
+    if (std::string_view(verb) == "ROLLBACK") {
+      for (const std::string& table : created_) {
+        writing_.erase(table);
+        std::error_code ec;
+        std::filesystem::remove(PathOf(table), ec);
+        std::filesystem::remove(PathOf(table) + "-journal", ec);
+      }
+    }
+    created_.clear();
     // Files no inserter still uses are closed: a load may touch many days.
     for (auto it = writing_.begin(); it != writing_.end();) {
       it = it->second.use_count() == 1 ? writing_.erase(it) : std::next(it);
@@ -332,6 +356,7 @@ class FolderConnection : public Connection {
   bool in_transaction_ = false;
   std::list<OpenFile> open_;                          // most recent first
   std::map<std::string, std::shared_ptr<Db>> writing_;  // by lower-case table
+  std::set<std::string> created_;  // day files made in the open transaction
 };
 
 }  // namespace

@@ -4,10 +4,14 @@
 
 namespace engine::sqlite {
 
-std::string SeekTicksSql(const std::string& table) {
-  return "SELECT ID,Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize FROM " + QuoteTableName(table) +
-         " WHERE (Symbol COLLATE NOCASE, Time, ID) >= (?1, ?2, ?3)"
-         " ORDER BY Symbol COLLATE NOCASE, Time, ID";
+std::string SeekTicksSql(const std::string& table, bool with_time) {
+  std::string select = "SELECT ID,Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize FROM " +
+                       QuoteTableName(table) + " WHERE ";
+  const char* order = " ORDER BY Symbol COLLATE NOCASE, Time, ID";
+  if (!with_time) return select + "Symbol COLLATE NOCASE >= ?1" + order;
+  // The rest of the symbol from the time on, then every later symbol.
+  return select + "Symbol COLLATE NOCASE = ?1 AND Time >= ?2 UNION ALL " + select +
+         "Symbol COLLATE NOCASE > ?1" + order;
 }
 
 std::string CountRowsSql(const std::string& table) {

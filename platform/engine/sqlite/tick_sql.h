@@ -7,9 +7,11 @@
 
 namespace engine::sqlite {
 
-// The nearest-key search: ?1 symbol, ?2 time, ?3 ID. Row values keep it one
-// range of the SymbolTime index, read in index order.
-std::string SeekTicksSql(const std::string& table);
+// The nearest-key search from (?1 symbol) or, `with_time`, (?1 symbol,
+// ?2 time): ranges of the SymbolTime index read in index order, nothing
+// sorted. (A row-value comparison would be one range, but SQLite does not
+// seek with one on an index whose column has its own collation.)
+std::string SeekTicksSql(const std::string& table, bool with_time);
 // The count of at most ?1 rows.
 std::string CountRowsSql(const std::string& table);
 // The table and its SymbolTime index, named `index_name`.

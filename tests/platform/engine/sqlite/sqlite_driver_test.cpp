@@ -1,0 +1,289 @@
+// The SQLite driver below the engine objects: query plans of the day-table
+// statements, the folder store's files, column types, writing and errors.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/engine/aliases.h"
+#include "platform/engine/errors.h"
+#include "platform/engine/sql_text.h"
+#include "platform/engine/sqlite/sqlite_driver.h"
+#include "platform/engine/sqlite/tick_sql.h"
+#include "tests/platform/engine/scratch_store.h"
+
+namespace {
+
+using engine::AliasTarget;
+using engine::Connection;
+using engine::EDBEngineError;
+using engine::FieldType;
+using engine::Value;
+
+const std::vector<std::string> kInsertColumns = {"ID",    "Date",    "Time",   "Symbol",   "Bid",
+                                                 "Offer", "Price",   "BidSize", "Volume", "OfferSize"};
+
+std::vector<Value> Tick(int64_t id, double time, const std::string& symbol) {
+  return {Value::Int(id), Value::Float(37806), Value::Float(time), Value::Text(symbol), Value::Float(1),
+          Value::Float(2), Value::Float(3),    Value::Null(),      Value::Float(5),     Value::Float(6)};
+}
+
+class SqliteDriverTest : public ::testing::Test {
+ protected:
+  AliasTarget Folder() const { return {AliasTarget::Driver::kSQLite, store.dir() + "/histdata", true}; }
+  AliasTarget File() const { return {AliasTarget::Driver::kSQLite, store.dir() + "/scratch.db", false}; }
+
+  void AddTicks(Connection& c, const std::string& table, int count, const std::string& symbol = "S") {
+    c.CreateTickTable(table);
+    auto ins = c.PrepareInsert(table, kInsertColumns);
+    int64_t first = c.CountRows(table, INT64_MAX) + 1;
+    for (int i = 0; i < count; ++i) ins->Insert(Tick(first + i, i / 86400.0, symbol));
+  }
+
+  // EXPLAIN QUERY PLAN lines of `sql` on the database file `path`.
+  static std::vector<std::string> Plan(const std::string& path, const std::string& sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* stmt = nullptr;
+    std::vector<std::string> lines;
+    if (sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, &stmt, nullptr) == SQLITE_OK) {
+      while (sqlite3_step(stmt) == SQLITE_ROW) {
+        lines.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 3)));
+      }
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return lines;
+  }
+
+  static std::vector<int64_t> Ids(engine::Cursor& cursor) {
+    std::vector<Value> row;
+    std::vector<int64_t> ids;
+    while (cursor.Next(row)) ids.push_back(row[0].i);
+    return ids;
+  }
+
+  enginetest::ScratchStore store;
+};
+
+TEST_F(SqliteDriverTest, NearestKeySearchSeeksTheIndexWithoutSorting) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 50);
+  std::string file = store.dir() + "/histdata/hist030704.db";
+  for (bool with_time : {false, true}) {
+    std::vector<std::string> plan = Plan(file, engine::sqlite::SeekTicksSql("hist030704", with_time));
+    int searches = 0;
+    for (const std::string& line : plan) {
+      EXPECT_EQ(line.find("SCAN"), std::string::npos) << line;
+      EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
+      if (line.find("SEARCH hist030704 USING INDEX SymbolTime") != std::string::npos) ++searches;
+    }
+    EXPECT_EQ(searches, with_time ? 2 : 1);
+  }
+  // Counting a few rows does not sort or build anything either.
+  for (const std::string& line : Plan(file, engine::sqlite::CountRowsSql("hist030704"))) {
+    EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
+  }
+}
+
+TEST_F(SqliteDriverTest, EveryTickTableOfOneFileGetsItsOwnIndex) {
+  auto writer = engine::ConnectSQLite(File(), true);
+  AddTicks(*writer, "hist030704", 3);
+  AddTicks(*writer, "hist030707", 3);
+  std::vector<std::string> plan = Plan(File().location, engine::sqlite::SeekTicksSql("hist030707", false));
+  ASSERT_EQ(plan.size(), 1u);
+  EXPECT_NE(plan[0].find("SEARCH hist030707 USING INDEX hist030707_SymbolTime"), std::string::npos) << plan[0];
+  auto reader = engine::ConnectSQLite(File(), false);
+  EXPECT_TRUE(reader->TableExists("HIST030707"));
+  EXPECT_FALSE(reader->TableExists("hist030708"));
+  auto rows = reader->SeekTicks("hist030707", "s", true, 1 / 86400.0);
+  EXPECT_EQ(Ids(*rows), (std::vector<int64_t>{2, 3}));
+}
+
+TEST_F(SqliteDriverTest, FolderStorePresenceIsTheFile) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 2);
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_TRUE(reader->TableExists("hist030704"));
+  EXPECT_TRUE(reader->TableExists("HIST030704"));
+  EXPECT_FALSE(reader->TableExists("hist030705"));
+  EXPECT_FALSE(reader->TableExists("../scratch"));
+  EXPECT_FALSE(reader->TableExists(""));
+  std::filesystem::create_directory(store.dir() + "/histdata/hist030706.db");
+  EXPECT_FALSE(reader->TableExists("hist030706"));
+}
+
+TEST_F(SqliteDriverTest, TableNamesNeverReachTheSqlText) {
+  auto writer = engine::ConnectSQLite(File(), true);
+  EXPECT_THROW(writer->SeekTicks("t; drop table x", "", false, 0), EDBEngineError);
+  EXPECT_THROW(writer->CountRows("t\"x", 1), EDBEngineError);
+  EXPECT_THROW(writer->CreateTickTable("../x"), EDBEngineError);
+  auto folder = engine::ConnectSQLite(Folder(), true);
+  EXPECT_THROW(folder->CreateTickTable("../escape"), EDBEngineError);
+  EXPECT_FALSE(std::filesystem::exists(store.dir() + "/escape.db"));
+}
+
+TEST_F(SqliteDriverTest, ReadOnlyConnectionsRefuseWrites) {
+  auto folder = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*folder, "hist030704", 1);
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_THROW(reader->CreateTickTable("hist030705"), EDBEngineError);
+  EXPECT_THROW(reader->PrepareInsert("hist030704", kInsertColumns), EDBEngineError);
+  EXPECT_FALSE(reader->TableExists("hist030705"));
+  auto file_reader = engine::ConnectSQLite(File(), false);
+  try {
+    file_reader->ExecuteScript("CREATE TABLE t(x)");
+    FAIL();
+  } catch (const EDBEngineError& e) {
+    EXPECT_NE(std::string(e.what()).find("readonly"), std::string::npos) << e.what();
+  }
+}
+
+TEST_F(SqliteDriverTest, MissingStoresAreNotCreatedByReaders) {
+  AliasTarget missing{AliasTarget::Driver::kSQLite, store.dir() + "/none.db", false};
+  EXPECT_THROW(engine::ConnectSQLite(missing, false), EDBEngineError);
+  EXPECT_FALSE(std::filesystem::exists(missing.location));
+  AliasTarget folder{AliasTarget::Driver::kSQLite, store.dir() + "/nofolder", true};
+  EXPECT_THROW(engine::ConnectSQLite(folder, false), EDBEngineError);
+  engine::ConnectSQLite(folder, true);
+  EXPECT_TRUE(std::filesystem::is_directory(folder.location));
+}
+
+TEST_F(SqliteDriverTest, ReplacedDayFileIsReadAfresh) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 3);
+  writer.reset();
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 3);
+  std::filesystem::remove(store.dir() + "/histdata/hist030704.db");
+  EXPECT_THROW(reader->CountRows("hist030704", 100), EDBEngineError);
+  writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 5);
+  writer.reset();
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 5);
+}
+
+TEST_F(SqliteDriverTest, RowsAddedByAWriterAreSeenByAnOpenReader) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 3);
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 3);
+  AddTicks(*writer, "hist030704", 2);
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 5);
+}
+
+TEST_F(SqliteDriverTest, TwoCursorsOnOneTableReadIndependently) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 4);
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  auto a = reader->SeekTicks("hist030704", "S", false, 0);
+  auto b = reader->SeekTicks("hist030704", "S", true, 2 / 86400.0);
+  std::vector<Value> row;
+  ASSERT_TRUE(a->Next(row));
+  EXPECT_EQ(row[0].i, 1);
+  EXPECT_EQ(Ids(*b), (std::vector<int64_t>{3, 4}));
+  EXPECT_EQ(Ids(*a), (std::vector<int64_t>{2, 3, 4}));
+  // The cached statement is free again once the cursors are gone.
+  a.reset();
+  b.reset();
+  EXPECT_EQ(Ids(*reader->SeekTicks("hist030704", "s", true, 3 / 86400.0)), (std::vector<int64_t>{4}));
+}
+
+TEST_F(SqliteDriverTest, FolderTransactionSpansEveryFileWritten) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 1);
+  writer->Begin();
+  AddTicks(*writer, "hist030704", 2);
+  AddTicks(*writer, "hist030705", 2);
+  writer->Rollback();
+  EXPECT_EQ(writer->CountRows("hist030704", 100), 1);
+  // The day made inside the transaction is gone with it.
+  EXPECT_FALSE(writer->TableExists("hist030705"));
+  writer->Begin();
+  AddTicks(*writer, "hist030705", 2);
+  writer->Commit();
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_EQ(reader->CountRows("hist030705", 100), 2);
+}
+
+TEST_F(SqliteDriverTest, ColumnTypesComeFromDeclarations) {
+  store.Execute(
+      "CREATE TABLE typed(a DATETIME, b TIMESTAMP, c DATE, d TIME, e INTEGER, f BIGINT, g REAL,"
+      " h DOUBLE PRECISION, i VARCHAR(10), j TEXT, k CHAR(50), l FLOAT);"
+      "INSERT INTO typed VALUES(37806.5, 37806.25, 37806, 0.5, 1, 2, 1.5, 2.5, 'x', 'y', 'z', 3);");
+  auto c = engine::ConnectSQLite(File(), false);
+  auto rows = c->Query(engine::ParseNamedParameters("select *, 1 + 1 as n, 'x' as t, 0.5 as r from typed")
+                           .statement,
+                       {});
+  std::vector<FieldType> types;
+  for (const auto& col : rows->columns()) types.push_back(col.type);
+  EXPECT_EQ(types, (std::vector<FieldType>{FieldType::kDateTime, FieldType::kDateTime, FieldType::kDate,
+                                           FieldType::kTime, FieldType::kInteger, FieldType::kInteger,
+                                           FieldType::kFloat, FieldType::kFloat, FieldType::kString,
+                                           FieldType::kString, FieldType::kString, FieldType::kFloat,
+                                           FieldType::kInteger, FieldType::kString, FieldType::kFloat}));
+  std::vector<Value> row;
+  ASSERT_TRUE(rows->Next(row));
+  // Dates arrive as date-time floats even when stored as whole numbers.
+  EXPECT_EQ(row[2].kind, Value::Kind::kFloat);
+  EXPECT_EQ(row[2].d, 37806);
+  EXPECT_EQ(row[4].kind, Value::Kind::kInteger);
+  EXPECT_FALSE(rows->Next(row));
+  EXPECT_FALSE(rows->Next(row));
+}
+
+TEST_F(SqliteDriverTest, IsoTextInDateColumnsReadsAsDateTime) {
+  store.Execute(
+      "CREATE TABLE iso(a DATETIME, d DATE, t TIME);"
+      "INSERT INTO iso VALUES('2003-07-04 09:30:00.250', '2003-07-04', '16:00:00');"
+      "INSERT INTO iso VALUES('not a date', '2003-13-01', '25:00');");
+  auto c = engine::ConnectSQLite(File(), false);
+  auto rows = c->Query(engine::ParseNamedParameters("select a, d, t from iso").statement, {});
+  std::vector<Value> row;
+  ASSERT_TRUE(rows->Next(row));
+  EXPECT_DOUBLE_EQ(row[0].d, 37806 + (9 * 3600 + 30 * 60 + 0.25) / 86400.0);
+  EXPECT_EQ(row[1].d, 37806);
+  EXPECT_DOUBLE_EQ(row[2].d, 16 / 24.0);
+  ASSERT_TRUE(rows->Next(row));
+  EXPECT_EQ(row[0].kind, Value::Kind::kText);
+  EXPECT_EQ(row[1].s, "2003-13-01");
+  EXPECT_EQ(row[2].s, "25:00");
+}
+
+TEST_F(SqliteDriverTest, DateParametersAreSentAsReal) {
+  auto c = engine::ConnectSQLite(File(), false);
+  engine::ParsedStatement p = engine::ParseNamedParameters("select typeof(:d) as a, typeof(:i) as b");
+  auto rows = c->Query(p.statement, {{"d", FieldType::kDate, Value::Int(37806)},
+                                     {"i", FieldType::kInteger, Value::Int(5)}});
+  std::vector<Value> row;
+  ASSERT_TRUE(rows->Next(row));
+  EXPECT_EQ(row[0].s, "real");
+  EXPECT_EQ(row[1].s, "integer");
+}
+
+TEST_F(SqliteDriverTest, StoreMessagesReachTheError) {
+  auto c = engine::ConnectSQLite(File(), false);
+  try {
+    c->Query(engine::ParseNamedParameters("selec 1").statement, {});
+    FAIL();
+  } catch (const EDBEngineError& e) {
+    EXPECT_NE(std::string(e.what()).find("syntax error"), std::string::npos) << e.what();
+  }
+  auto folder = engine::ConnectSQLite(Folder(), true);
+  EXPECT_THROW(folder->SeekTicks("hist990101", "", false, 0), EDBEngineError);
+  EXPECT_THROW(folder->ExecuteScript("select 1"), EDBEngineError);
+}
+
+TEST_F(SqliteDriverTest, CorruptDayFileIsAnEngineError) {
+  std::filesystem::create_directories(store.dir() + "/histdata");
+  { std::ofstream(store.dir() + "/histdata/hist030704.db") << "this is not a database file at all........"; }
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_TRUE(reader->TableExists("hist030704"));
+  EXPECT_THROW(reader->CountRows("hist030704", 11), EDBEngineError);
+  EXPECT_THROW(reader->SeekTicks("hist030704", "A", false, 0), EDBEngineError);
+}
+
+}  // namespace
