@@ -358,6 +358,7 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
   }
 
   InitStore(kTickAlias, options.credentials);
+  const engine::AliasTarget target = engine::ResolveAlias(kTickAlias);
   auto connection = engine::ConnectAlias(kTickAlias, options.credentials, /*writable=*/true);
   ImportResult result;
   InTransaction(*connection, name, [&] {
@@ -366,7 +367,7 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
       const std::string table = TickTableName(day.day);
       int64_t id = 0;
       if (connection->TableExists(table)) {
-        id = LastTickId(*connection, table);
+        id = LastTickId(target, *connection, table);
       } else {
         connection->CreateTickTable(table);
       }

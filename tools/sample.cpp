@@ -87,6 +87,7 @@ struct Walk {
   double price;
   double volume = 0;
   double bid = 0, offer = 0;
+  double move_chance = 0;      // of a trade moving the price
   std::vector<int32_t> times;  // the day's tick times, ascending
   size_t next = 0;
 };
@@ -219,6 +220,7 @@ class SampleMaker {
                 : kAfternoonOpen + offset - (kMorningClose - kMorningOpen);
       }
       std::sort(w.times.begin(), w.times.end());
+      w.move_chance = std::min(0.5, 100.0 / static_cast<double>(w.times.size()));
       w.next = 0;
       w.volume = 0;
       w.price = RoundTo(std::max(0.05, w.price * (1 + (random_.Uniform() - 0.5) * 0.02)),
@@ -290,14 +292,17 @@ class SampleMaker {
     w.offer = RoundTo(w.bid + tick * (1 + random_.Below(2)), tick);
   }
 
-  // The next tick of a symbol: a trade (the price moves a few steps and the
-  // running volume grows by a lot) or a new quote.
+  // The next tick of a symbol: a trade (the running volume grows by a lot,
+  // and now and then the price moves a step) or a new quote. The chance of a
+  // move falls as a symbol's ticks grow, so that a busy symbol is no wilder
+  // than a quiet one: some tens of moves a day.
   void Step(Walk& w) {
     const double tick = TickSize(w.price);
     if (random_.Uniform() < 0.45) {
-      static const int kMoves[] = {-2, -1, -1, 0, 0, 0, 1, 1, 2};
-      const int move = kMoves[random_.Below(9)];
-      w.price = RoundTo(std::max(tick * 10, w.price + move * tick), tick);
+      if (random_.Uniform() < w.move_chance) {
+        const int move = random_.Below(2) == 0 ? -1 : 1;
+        w.price = RoundTo(std::max(tick * 10, w.price + move * tick), tick);
+      }
       w.volume += 100.0 * (1 + random_.Below(20));
     }
     Quote(w, tick);

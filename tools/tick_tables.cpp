@@ -55,16 +55,26 @@ std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
   return names;
 }
 
-int64_t LastTickId(engine::Connection& connection, const std::string& table) {
-  // The table name is made by TickTableName, never taken from input.
-  auto cursor = connection.Query(Plain("SELECT max(id) FROM " + table), {});
+int64_t LastTickId(const engine::AliasTarget& target, engine::Connection& connection,
+                   const std::string& table) {
   std::vector<engine::Value> row;
-  if (!cursor->Next(row) || row.empty()) return 0;
-  switch (row[0].kind) {
-    case engine::Value::Kind::kInteger: return row[0].i;
-    case engine::Value::Kind::kFloat: return static_cast<int64_t>(row[0].d);
-    default: return 0;
+  int64_t last = 0;
+  auto take = [&](const engine::Value& v) {
+    if (v.kind == engine::Value::Kind::kInteger) last = std::max(last, v.i);
+    if (v.kind == engine::Value::Kind::kFloat) last = std::max(last, static_cast<int64_t>(v.d));
+  };
+  if (target.driver == engine::AliasTarget::Driver::kPostgres) {
+    // The table name is made by TickTableName, never taken from input.
+    auto cursor = connection.Query(Plain("SELECT max(id) FROM " + table), {});
+    if (cursor->Next(row) && !row.empty()) take(row[0]);
+    return last;
   }
+  // The folder store runs no statements: its rows are walked along the
+  // index, which every row with a symbol is in.
+  auto cursor = connection.SeekTicks(table, "", false, 0);
+  while (cursor->Next(row))
+    if (!row.empty()) take(row[0]);
+  return last;
 }
 
 }  // namespace admin

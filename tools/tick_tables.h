@@ -25,7 +25,8 @@ std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
                                         engine::Connection& connection);
 
 // The highest ID of a day table, 0 for an empty one.
-int64_t LastTickId(engine::Connection& connection, const std::string& table);
+int64_t LastTickId(const engine::AliasTarget& target, engine::Connection& connection,
+                   const std::string& table);
 
 }  // namespace admin
 
