@@ -146,6 +146,9 @@ class HttpServer::Impl {
       if (ec) return;
       connection->socket().assign(protocol, native, ec);
       if (ec) return;
+      // Each write is a line the client should have at once; waiting to
+      // coalesce small writes would also hold back a reply's last chunk.
+      connection->socket().set_option(tcp::no_delay(true), ec);
       Connection* raw = connection.get();
       try {
         std::thread thread([raw] { raw->Serve(); });

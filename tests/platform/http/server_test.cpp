@@ -302,6 +302,26 @@ TEST_F(HostTest, ClientGoneMidReplyDoesNotStopTheServer) {
   EXPECT_EQ(Get(port(), "/").body, "ok\r\n");
 }
 
+TEST_F(HostTest, ClientThatStopsReadingCannotHoldTheHandler) {
+  httphost::ServerOptions options;
+  options.write_timeout = 200ms;
+  std::promise<void> finished;
+  Serve(
+      [&](host::Host& h) {
+        h.SendHead("200 OK", "");
+        std::string line(1000, 'y');
+        for (int i = 0; i < 40000; ++i) h.Write(line.data(), line.size());
+        finished.set_value();
+      },
+      options);
+  auto done = finished.get_future();
+  HttpClient client(port());
+  client.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  // The client reads nothing; the writes that no longer fit time out and
+  // the rest are dropped.
+  EXPECT_EQ(done.wait_for(30s), std::future_status::ready);
+}
+
 TEST_F(HostTest, ConnectionsBeyondTheBoundGet503) {
   httphost::ServerOptions options;
   options.max_connections = 2;
