@@ -1,7 +1,6 @@
 // The local clock, replaceable by tests.
-#include <sys/time.h>
-
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <mutex>
@@ -22,16 +21,18 @@ std::function<TDateTime()>& Replacement() {
 }
 
 TDateTime RealNow() {
-  struct timespec ts;
-  clock_gettime(CLOCK_REALTIME, &ts);
+  using std::chrono::system_clock;
+  const int64_t ms_since_1970 = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    system_clock::now().time_since_epoch())
+                                    .count();
+  const time_t seconds = static_cast<time_t>(ms_since_1970 / 1000);
   struct tm local;
-  localtime_r(&ts.tv_sec, &local);
+  localtime_r(&seconds, &local);
   TDateTime date = 0;
   TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, date);
   // A leap second shows as 59.
   const int sec = local.tm_sec > 59 ? 59 : local.tm_sec;
-  const int64_t ms = ((local.tm_hour * 60LL + local.tm_min) * 60 + sec) * 1000 +
-                     ts.tv_nsec / 1000000;
+  const int64_t ms = ((local.tm_hour * 60LL + local.tm_min) * 60 + sec) * 1000 + ms_since_1970 % 1000;
   return date + static_cast<double>(ms) / static_cast<double>(kMsPerDay);
 }
 
