@@ -3,8 +3,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace rtl {
@@ -88,10 +86,11 @@ void AppendFloat(std::string& out, double value) {
     out.push_back('0');  // also for -0
     return;
   }
-  // 15 significant digits, correctly rounded, then the exponent decides
+  // 15 significant digits, correctly rounded (as printf's "%.14e" would),
+  // then the exponent decides
   // between the fixed and the scientific form.
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%.14e", value);
+  const char* end = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14).ptr;
   const char* p = buf;
   if (*p == '-') {
     out.push_back('-');
@@ -102,7 +101,8 @@ void AppendFloat(std::string& out, double value) {
   for (; *p != 'e'; ++p) {
     if (*p != '.') digits[count++] = *p;
   }
-  const int exponent = std::atoi(p + 1);
+  int exponent = 0;
+  std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
   while (count > 1 && digits[count - 1] == '0') --count;
 
   if (exponent >= 15 || exponent < -4) {
@@ -143,7 +143,8 @@ void AppendFixed(std::string& out, double value, int decimals) {
   if (decimals < 0) decimals = 0;
   if (decimals > 20) decimals = 20;
   char buf[400];  // 309 integer digits, sign, point and 20 decimals
-  int len = std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
+  int len = static_cast<int>(
+      std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals).ptr - buf);
   const char* start = buf;
   // A negative value that rounds to zero prints without its sign.
   if (buf[0] == '-' && std::string_view(buf + 1, len - 1).find_first_not_of("0.") ==

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <random>
 
 namespace rtl {
 namespace {
@@ -108,6 +111,25 @@ TEST(Append, ToExistingText) {
   out += '|';
   AppendInt(out, std::numeric_limits<int64_t>::min());
   EXPECT_EQ(out, "TICK|-42|10.05|10.05|-9223372036854775808");
+}
+
+TEST(FloatForms, AgreeWithPrintfOnRandomValues) {
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> mantissa(-10.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-8, 18);
+  for (int i = 0; i < 20000; ++i) {
+    const double v = mantissa(rng) * std::pow(10.0, exponent(rng));
+    char expect[400];
+    for (int decimals : {2, 3}) {
+      std::snprintf(expect, sizeof expect, "%.*f", decimals, v);
+      std::string want = expect;
+      if (want.find_first_not_of("-0.") == std::string::npos) want = want.substr(want[0] == '-');
+      ASSERT_EQ(FormatFixed(v, decimals), want) << v;
+    }
+    // The general form holds the same 15 significant digits as "%.14e".
+    std::snprintf(expect, sizeof expect, "%.14e", v);
+    ASSERT_EQ(std::strtod(FloatToStr(v).c_str(), nullptr), std::strtod(expect, nullptr)) << v;
+  }
 }
 
 TEST(RoundHalfEven, HalvesGoToEven) {
