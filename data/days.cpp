@@ -1,6 +1,8 @@
 // Day-table lookups of the request module: which days have tick tables, and
 // how far back a scan must start to cover a number of days with data.
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "data/lookups.h"
 #include "service/hist.h"
@@ -12,21 +14,34 @@ namespace {
 // A day counts as a trading day when its table holds more than this many rows.
 constexpr int64_t kMinRowsOfADay = 10;
 
+// What one walk over the days has learnt about each table name. The name
+// holds no century, so a walk over a range wider than a hundred years meets
+// each name again; asking the store once per name keeps a request with an
+// absurd date range from costing millions of presence tests (each a
+// catalogue query on a server store).
+struct DayTableFacts {
+  bool exists = false;
+  bool counts = false;  // more than kMinRowsOfADay rows
+};
+
 }  // namespace
 
 TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTime dateEnd) {
   if (DayCount == 0) return dateBegin;
+  std::unordered_map<std::string, DayTableFacts> seen;
   int found = 0;
   TDateTime day = dateEnd;
   while (day >= dateBegin) {
     if (HistTable.Active()) HistTable.Close();
     HistTable.TableName = GetFileName(day);
-    if (HistTable.Exists()) {
+    auto [facts, fresh] = seen.try_emplace(HistTable.TableName);
+    if (fresh && (facts->second.exists = HistTable.Exists())) {
       HistTable.Open();
       // Only "more than ten rows" matters: counting stops at eleven instead
       // of walking a whole day's ticks.
-      if (HistTable.RecordCount(kMinRowsOfADay + 1) > kMinRowsOfADay) ++found;
+      facts->second.counts = HistTable.RecordCount(kMinRowsOfADay + 1) > kMinRowsOfADay;
     }
+    if (facts->second.counts) ++found;
     if (found >= DayCount) break;
     day = day - 1;
   }
@@ -35,9 +50,11 @@ TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTim
 
 bool THistData::PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd) {
   if (dateEnd - dateBegin == 0) return false;
+  std::unordered_set<std::string> asked;  // names already found to have no table
   for (TDateTime day = dateBegin; day <= dateEnd; day = day + 1) {
     if (HistTable.Active()) HistTable.Close();
     HistTable.TableName = GetFileName(day);
+    if (!asked.insert(HistTable.TableName).second) continue;
     if (HistTable.Exists()) return true;
   }
   return false;

@@ -85,6 +85,15 @@ TEST_P(DaysTest, TheDayThatCompletedTheCountIsLeftNamed) {
   EXPECT_EQ(module.SeekDateByCount(1, D - 3, D), D - 1);
 }
 
+TEST_P(DaysTest, DaysACenturyApartShareTheirTable) {
+  AddDay(D, 11);
+  const double century_ago = rtl::EncodeDate(1903, 7, 14);
+  EXPECT_EQ(module.SeekDateByCount(2, rtl::EncodeDate(1900, 1, 1), D), century_ago);
+  EXPECT_EQ(module.SeekDateByCount(3, rtl::EncodeDate(1900, 1, 1), D), rtl::EncodeDate(1899, 12, 31));
+  EXPECT_TRUE(module.PreCheckExistDaysData(century_ago, century_ago + 1));
+  EXPECT_FALSE(module.PreCheckExistDaysData(century_ago + 1, D - 1));
+}
+
 TEST_P(DaysTest, AOneDayRangeNeverHasData) {
   AddDay(D, 20);
   EXPECT_FALSE(module.PreCheckExistDaysData(D, D));

@@ -228,6 +228,79 @@ TEST_P(ModuleCreateTest, DailyProcedureTakesItsDatesAsText) {
   EXPECT_EQ(rows, Lines({"2003/7/3 12:00:00 0005 9.5", "2003/7/4 0005 10.5"}));
 }
 
+TEST_P(ModuleCreateTest, IntervalProcedureReadsBackBarsAndTheRange) {
+  const double day = rtl::EncodeDate(2003, 7, 14);
+  auto at = [day](int h, int n) { return day + rtl::EncodeTime(h, n, 0, 0); };
+  stores.AddMinuteBars({{"0005", at(9, 30), 60, 1, 10, 11, 9, 10.5, 100},
+                        {"0005", at(9, 31), 60, 2, 10.5, 12, 10, 11.5, 200},
+                        {"0005", at(9, 32), 60, 3, 11.5, 12, 11, 11.75, 300},
+                        {"0005", at(9, 33), 60, 4, 11.75, 13, 11, 12.5, 400},
+                        {"0011", at(9, 31), 60, 1, 1, 1, 1, 1, 1}});
+  THistData m;
+  engine::TStoredProc& q = m.spIntervalQuery;
+  q.ParamByName("@Symbol").SetAsString("0005");
+  q.ParamByName("@TimeFrom").SetAsDateTime(at(9, 32));
+  q.ParamByName("@TimeTo").SetAsDateTime(at(9, 33));
+  q.ParamByName("@BackCount").SetAsInteger(1);
+  q.Open();
+  std::vector<int> seq;
+  for (; !q.Eof(); q.Next()) seq.push_back(q.FieldByName("SeqNo").AsInteger());
+  EXPECT_EQ(seq, std::vector<int>({2, 3, 4}));
+
+  // Without a look-back count only the range itself.
+  q.Close();
+  q.ParamByName("@BackCount").Clear();
+  q.Open();
+  ASSERT_FALSE(q.Eof());
+  EXPECT_EQ(CompareDouble(q.FieldByName("TimeBegin").AsDateTime(), at(9, 32)), 0);
+  EXPECT_EQ(q.FieldByName("PriceClose").AsFloat(), 11.75);
+}
+
+TEST_P(ModuleCreateTest, SessionProcedureFallsBackToTheMarketDefault) {
+  stores.AddSessions({{"*", "09:30:00", "12:00:00"},
+                      {"*", "13:00:00", "16:00:00"},
+                      {"0005", "10:00:00", "15:00:00"}});
+  THistData m;
+  auto opens = [&m](const std::string& symbol) {
+    engine::TStoredProc& q = m.spMarketSessionQuery;
+    q.Close();
+    q.ParamByName("@Symbol").SetAsString(symbol);
+    q.Open();
+    std::vector<std::string> out;
+    for (; !q.Eof(); q.Next())
+      out.push_back(rtl::FormatDateTime("hh:nn", q.FieldByName("TimeOpen").AsDateTime()) + "-" +
+                    rtl::FormatDateTime("hh:nn", q.FieldByName("TimeClose").AsDateTime()));
+    return out;
+  };
+  EXPECT_EQ(opens("0005"), Lines({"10:00-15:00"}));
+  EXPECT_EQ(opens("0011"), Lines({"09:30-12:00", "13:00-16:00"}));
+}
+
+TEST_P(ModuleCreateTest, IntervalQueryReadsTheIntervalTables) {
+  stores.AddIntervals(60, {{"0005", "2003/07/14", "09:31:00", 2, 3, 1, 2.5, 20},
+                           {"0005", "2003/07/14", "09:30:00", 1, 2, 0.5, 1.5, 10},
+                           {"0005", "2003/07/15", "09:30:00", 5, 5, 5, 5, 5}});
+  stores.AddIntervals(300, {{"0005", "2003/07/14", "09:30:00", 7, 8, 6, 7.5, 70}});
+  THistData m;
+  m.WebModuleCreate();
+  ASSERT_NE(m.IntervalQuery, nullptr);
+  engine::TQuery& q = *m.IntervalQuery;
+  q.SetSQL("Select * FROM IntervalTable60 WHERE  Symbol = :Symbol AND Date = :Date order by Time");
+  q.ParamByName("Symbol").SetAsString("0005");
+  q.ParamByName("Date").SetAsString("2003/07/14");
+  q.Open();
+  Lines rows;
+  for (; !q.Eof(); q.Next())
+    rows.push_back(q.FieldByName("Date").AsString() + " " + q.FieldByName("Time").AsString() + " " +
+                   q.FieldByName("Close").AsString());
+  EXPECT_EQ(rows, Lines({"2003/07/14 09:30:00 1.5", "2003/07/14 09:31:00 2.5"}));
+  q.Close();
+  q.SetSQL("Select * FROM IntervalTable300 WHERE  Symbol = :Symbol AND Date = :Date order by Time");
+  q.Open();  // the parameters keep their values across statements
+  ASSERT_FALSE(q.Eof());
+  EXPECT_EQ(q.FieldByName("Volume").AsFloat(), 70);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, ModuleCreateTest, ::testing::ValuesIn(histtest::Backends()),
                          histtest::BackendName);
 
