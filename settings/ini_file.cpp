@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 
@@ -57,20 +58,28 @@ std::string LowerCopy(std::string_view s) {
   return out;
 }
 
-// The whole file, or false when it cannot be read.
+// No settings file is this large; the cap keeps a damaged or runaway file
+// from exhausting memory on every read.
+constexpr size_t kMaxFile = 64u << 20;
+
+// The whole file (at most kMaxFile bytes of it), or false when it is not a
+// readable regular file.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return false;
   }
   out.clear();
-  out.resize(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 4096);
+  out.resize(st.st_size > 0 ? std::min(static_cast<size_t>(st.st_size), kMaxFile) : 4096);
   size_t used = 0;
   for (;;) {
-    if (used == out.size()) out.resize(out.size() * 2);
+    if (used == out.size()) {
+      if (used >= kMaxFile) break;
+      out.resize(std::min(out.size() * 2, kMaxFile));
+    }
     const ssize_t n = read(fd, out.data() + used, out.size() - used);
     if (n < 0) {
       close(fd);

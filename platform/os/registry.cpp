@@ -4,6 +4,8 @@
 // so that a damaged file reads as missing values rather than failing.
 #include "platform/os/registry.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -139,6 +141,8 @@ std::string RegistryFilePath() { return SystemSettingsFolder() + "/registry.reg"
 
 bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::string& file) {
   values_.clear();
+  struct stat st;
+  if (stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   std::ostringstream raw;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <string>
@@ -61,9 +62,11 @@ TEST_F(IniFileTest, MissingFileGivesDefaults) {
   std::vector<std::string> list;
   ini.ReadSectionValues("KORVA", list);
   EXPECT_TRUE(list.empty());
-  // A folder is not a settings file.
+  // A folder or a pipe is not a settings file (reading a pipe would block).
   TIniFile folder(dir_);
   EXPECT_EQ(folder.ReadString("KORVA", "CalcMode", "DC"), "DC");
+  ASSERT_EQ(mkfifo((dir_ + "/pipe.ini").c_str(), 0644), 0);
+  EXPECT_EQ(TIniFile(dir_ + "/pipe.ini").ReadString("KORVA", "CalcMode", "DC"), "DC");
 }
 
 TEST_F(IniFileTest, ReadsThroughToTheFileOnEveryCall) {
