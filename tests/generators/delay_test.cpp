@@ -1,0 +1,117 @@
+// Mode 2 through the real server: the last tick at least an hour old, the
+// fall-back to earlier days and its bounds, and the line's number forms.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/rtl/datetime.h"
+#include "tests/generators/tick_service_test.h"
+
+namespace histtest {
+namespace {
+
+using rtl::EncodeDate;
+using rtl::EncodeTime;
+
+const double kJul4 = EncodeDate(2003, 7, 4);
+
+constexpr const char* kNotFound = "ERROR|Record not found.|";
+
+class DelayedTickTest : public TickServiceTest {
+ protected:
+  DelayedTickTest() { SetClock(kJul4 + EncodeTime(14, 30, 0, 0)); }
+};
+
+TickRow Tick(const char* time, double price, const char* symbol = "0005") {
+  return {time, symbol, 12.5, 12.6, price, 1000, 12345.5, 2000};
+}
+
+std::string Line(const std::string& date, const std::string& time, const std::string& price) {
+  return "TICK|0|" + date + "|" + time + "|12.50|12.60|" + price + "|1000|2000|12346|\r\n";
+}
+
+TEST_P(DelayedTickTest, LastTickAnHourOldTodayWithTheFixedPointForms) {
+  stores.AddNames({{"0005", "HSBC", "HSBC"}});
+  stores.AddTicks(kJul4, {Tick("13:00:00", 12.4), Tick("13:29:59", 12.55), Tick("13:45:00", 12.7),
+                          Tick("13:00:00", 99, "0006")});
+  HttpReply r = Get("/?symbol=0005&mode=2");
+  EXPECT_EQ(r.body, "NOTE|ENAME|HSBC|\r\nNOTE|CNAME|HSBC|\r\n" + Line("2003/07/04", "13:29:59", "12.55"));
+}
+
+TEST_P(DelayedTickTest, TickExactlyAtTheCutOffCounts) {
+  stores.AddTicks(kJul4, {Tick("13:00:00", 1), Tick("13:30:00", 2), Tick("13:30:00.001", 3)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/04", "13:30:00", "2.00"));
+}
+
+TEST_P(DelayedTickTest, RequestValuesChangeNothing) {
+  stores.AddTicks(kJul4, {Tick("13:00:00", 1)});
+  const std::string plain = Get("/?symbol=0005&mode=2").body;
+  EXPECT_EQ(plain, Line("2003/07/04", "13:00:00", "1.00"));
+  EXPECT_EQ(Get("/?symbol=0005&mode=2&dateStart=2003/07/01&dateOver=2003/07/02"
+                "&timeStart=09:00&timeOver=10:00&DayCount=3")
+                .body,
+            plain);
+}
+
+TEST_P(DelayedTickTest, NoTickBeforeTheCutOffFallsBackToTheLastTableDay) {
+  stores.AddTicks(kJul4 - 3, {Tick("09:00:00", 1), Tick("16:59:00", 2)});
+  stores.AddTicks(kJul4, {Tick("13:45:00", 3)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/01", "16:59:00", "2.00"));
+}
+
+TEST_P(DelayedTickTest, BeforeOneInTheMorningTodayCountsForNothing) {
+  SetClock(kJul4 + EncodeTime(0, 30, 0, 0));
+  stores.AddTicks(kJul4 - 1, {Tick("23:00:00", 1)});
+  stores.AddTicks(kJul4, {Tick("00:00:01", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/03", "23:00:00", "1.00"));
+}
+
+TEST_P(DelayedTickTest, SizesRoundHalfToEven) {
+  stores.AddTicks(kJul4, {{"10:00:00", "0005", 1, 2, 3, 2.5, 0.5, 3.5}});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, "TICK|0|2003/07/04|10:00:00|1.00|2.00|3.00|2|4|0|\r\n");
+}
+
+TEST_P(DelayedTickTest, NothingFoundEndsTheBodyWithoutALineBreak) {
+  stores.AddTicks(kJul4, {Tick("10:00:00", 1, "ABC")});
+  HttpReply r = Get("/?symbol=abc&mode=2");
+  EXPECT_EQ(r.body, kNotFound);
+  EXPECT_EQ(r.body.size(), 24u);
+  EXPECT_EQ(r.chunks.size(), 1u);
+}
+
+TEST_P(DelayedTickTest, StopsAfterReadingATableMoreThanSevenDaysOld) {
+  for (int back = 0; back <= 8; ++back) stores.AddTicks(kJul4 - back, {Tick("10:00:00", 1, "0006")});
+  stores.AddTicks(kJul4 - 9, {Tick("10:00:00", 1)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, kNotFound);
+}
+
+TEST_P(DelayedTickTest, ATableEightDaysBackIsReadAfterSevenWithoutTheSymbol) {
+  for (int back = 0; back <= 7; ++back) stores.AddTicks(kJul4 - back, {Tick("10:00:00", 1, "0006")});
+  stores.AddTicks(kJul4 - 8, {Tick("10:00:00", 1), Tick("11:00:00", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/06/26", "11:00:00", "2.00"));
+}
+
+TEST_P(DelayedTickTest, OneOldTableBehindAGapIsStillRead) {
+  stores.AddTicks(kJul4 - 20, {Tick("10:00:00", 1)});
+  stores.AddTicks(kJul4 - 21, {Tick("11:00:00", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/06/14", "10:00:00", "1.00"));
+}
+
+TEST_P(DelayedTickTest, LooksBackDecadesButNeverMeetsTodaysNamesAgain) {
+  // Forty years back is still within reach.
+  stores.AddTicks(EncodeDate(1963, 7, 4), {Tick("10:00:00", 1)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("1963/07/04", "10:00:00", "1.00"));
+}
+
+TEST_P(DelayedTickTest, SearchEndsWhenNoEarlierTableExists) {
+  // Today's table has the symbol only after the cut-off, and a century back
+  // the day tables' names come round to today's: the search must not read
+  // today's table again as if it were 1903's.
+  stores.AddTicks(kJul4, {Tick("15:00:00", 1)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, kNotFound);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, DelayedTickTest, ::testing::ValuesIn(Backends()), BackendName);
+
+}  // namespace
+}  // namespace histtest
