@@ -36,7 +36,7 @@ const std::map<std::string, std::set<std::string>> kCommandOptions = {
     {"init", {}},
     {"import", {}},
     {"derive", {"--from", "--to"}},
-    {"sample", {"--days", "--symbols", "--seed", "--ticks"}},
+    {"sample", {"--days", "--symbols", "--seed", "--ticks", "--heavy", "--end"}},
 };
 
 CommandLine Parse(const std::vector<std::string>& args) {
@@ -172,6 +172,8 @@ int RunSample(const CommandLine& line, std::ostream& out) {
   options.days = IntOption(line, "--days", options.days, 1, 3660);
   options.symbols = IntOption(line, "--symbols", options.symbols, 1, 99999);
   options.ticks_per_symbol = IntOption(line, "--ticks", options.ticks_per_symbol, 1, 10000000);
+  options.heavy_ticks = IntOption(line, "--heavy", 0, 0, 10000000);
+  options.last_day = DayOption(line, "--end");
   const std::string seed = Option(line, "--seed");
   if (!seed.empty()) {
     int64_t value;
@@ -208,9 +210,11 @@ std::string AdminUsage() {
          "  derive [--from DATE] [--to DATE]\n"
          "                          build datastore, MinuteBars, the interval tables and\n"
          "                          symbolTable from the tick tables (dates yyyy-mm-dd)\n"
-         "  sample [--days N] [--symbols N] [--seed S] [--ticks N]\n"
+         "  sample [--days N] [--symbols N] [--seed S] [--ticks N] [--heavy N] [--end DATE]\n"
          "                          make a sample market of N trading days ending today\n"
-         "                          (--ticks: ticks per symbol per day), then derive\n"
+         "                          (today's ticks up to now) or on DATE, then derive;\n"
+         "                          --ticks: ticks per symbol per day (default 3000),\n"
+         "                          --heavy: the first symbol's ticks per day instead\n"
          "\n"
          "Options of every command:\n"
          "  --data-dir DIR          folder of the embedded stores\n"

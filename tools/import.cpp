@@ -328,8 +328,12 @@ ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::stri
 // to several day tables, and every one of them must take the file or none.
 ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::string& name,
                          const ImportOptions& options) {
+  // Kept small: a file may hold millions of ticks.
   struct Tick {
-    std::vector<engine::Value> values;  // the kind's columns in order
+    double time;
+    std::string symbol;
+    double numbers[6];  // Bid, Offer, Price, BidSize, Volume, OfferSize
+    uint8_t null_mask;  // bit k set: numbers[k] is null
     int64_t line;
   };
   struct Day {
@@ -354,7 +358,15 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
                   "date " + rtl::FormatDateTime("yyyy-mm-dd", day) + " shares the day table " +
                       table + " with " + rtl::FormatDateTime("yyyy-mm-dd", days[it->second].day));
     }
-    days[it->second].ticks.push_back({row, source.line()});
+    Tick tick{row[1].d, std::move(row[2].s), {}, 0, source.line()};
+    for (int k = 0; k < 6; ++k) {
+      if (row[3 + k].is_null()) {
+        tick.null_mask |= static_cast<uint8_t>(1u << k);
+      } else {
+        tick.numbers[k] = row[3 + k].d;
+      }
+    }
+    days[it->second].ticks.push_back(std::move(tick));
   }
 
   InitStore(kTickAlias, options.credentials);
@@ -364,6 +376,7 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
   InTransaction(*connection, name, [&] {
     std::vector<engine::Value> values(kTickInsertColumns.size());
     for (const Day& day : days) {
+      values[1] = engine::Value::Float(day.day);
       const std::string table = TickTableName(day.day);
       int64_t id = 0;
       if (connection->TableExists(table)) {
@@ -373,8 +386,16 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
       }
       auto inserter = connection->PrepareInsert(table, kTickInsertColumns);
       for (const Tick& tick : day.ticks) {
-        values[0] = engine::Value::Int(++id);
-        std::copy(tick.values.begin(), tick.values.end(), values.begin() + 1);
+        values[0].SetInt(++id);
+        values[2].SetFloat(tick.time);
+        values[3].SetText(tick.symbol);
+        for (int k = 0; k < 6; ++k) {
+          if (tick.null_mask & (1u << k)) {
+            values[4 + k].SetNull();
+          } else {
+            values[4 + k].SetFloat(tick.numbers[k]);
+          }
+        }
         try {
           inserter->Insert(values);
         } catch (const engine::EDatabaseError& e) {

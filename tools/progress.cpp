@@ -24,13 +24,12 @@ ProgressBar::~ProgressBar() {
 }
 
 void ProgressBar::Update(int64_t done, int64_t total) {
-  if (!enabled_ || total <= 0) return;
+  if (!enabled_ || finished_ || total <= 0) return;
   const auto now = std::chrono::steady_clock::now();
   if (now - start_ < kQuietStart) return;
   const int percent = static_cast<int>(done >= total ? 100 : done * 100 / total);
-  if (drawn_ && (percent == last_percent_ || now - last_draw_ < kRedrawEvery) && percent != 100)
+  if (drawn_ && (percent == last_percent_ || (now - last_draw_ < kRedrawEvery && percent != 100)))
     return;
-  if (drawn_ && percent == last_percent_) return;
   const int filled = percent * kWidth / 100;
   std::string bar(static_cast<size_t>(filled), '#');
   bar.append(static_cast<size_t>(kWidth - filled), ' ');
@@ -39,6 +38,12 @@ void ProgressBar::Update(int64_t done, int64_t total) {
   drawn_ = true;
   last_percent_ = percent;
   last_draw_ = now;
+  if (percent == 100) {
+    // The line is complete; a bar that follows starts on the next one.
+    std::fputc('\n', stderr);
+    drawn_ = false;
+    finished_ = true;
+  }
 }
 
 }  // namespace admin

@@ -16,7 +16,7 @@ using ProgressFn = std::function<void(int64_t done, int64_t total)>;
 class ProgressBar {
  public:
   explicit ProgressBar(std::string label);
-  ~ProgressBar();  // ends the line when something was drawn
+  ~ProgressBar();  // ends the line when work stopped short of 100%
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
 
@@ -29,7 +29,8 @@ class ProgressBar {
  private:
   std::string label_;
   bool enabled_;
-  bool drawn_ = false;
+  bool drawn_ = false;     // a line is open on stderr
+  bool finished_ = false;  // 100% was drawn
   int last_percent_ = -1;
   std::chrono::steady_clock::time_point start_, last_draw_;
 };
