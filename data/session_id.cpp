@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "platform/os/named_lock.h"
 #include "platform/rtl/datetime.h"
 
 namespace hist {
@@ -15,14 +16,15 @@ namespace hist {
 namespace {
 
 struct SessionState {
-  std::mutex lock;  // the session lock "DB"
+  std::mutex& lock = os::NamedLock("DB");  // the session lock
   uint32_t counter = 100;
   std::string prefix;
 };
 
+// Never destroyed: a module made while the process exits may still ask.
 SessionState& Sessions() {
-  static SessionState state;
-  return state;
+  static auto* state = new SessionState;
+  return *state;
 }
 
 struct DSNState {
@@ -31,8 +33,8 @@ struct DSNState {
 };
 
 DSNState& DSN() {
-  static DSNState state;
-  return state;
+  static auto* state = new DSNState;
+  return *state;
 }
 
 }  // namespace
