@@ -96,9 +96,11 @@ TEST_P(IntervalTest, WindowTimesApplyOnlyOnTheirOwnDays) {
 
 TEST_P(IntervalTest, BarsAreAlignedToTheEpochAndExactOnTheirBoundaries) {
   // 7-second bars count from 1899-12-30 00:00:00, so on 4 July 2003 they
-  // start at seconds of the day that depend on the day's number.
+  // start at seconds of the day that depend on the day's number. The first
+  // boundary from 09:00:20 on is 09:00:23, one that (date + time) x 86400 / 7
+  // in floating point would put into the bar before.
   constexpr int64_t kDayStart = 37806LL * 86400;  // 2003-07-04 00:00:00
-  const int64_t boundary = (kDayStart + At(10, 0) + 6) / 7 * 7;  // first at or after 10:00
+  const int64_t boundary = (kDayStart + At(9, 0, 20) + 6) / 7 * 7;
   auto second = [&](int64_t stamp) { return static_cast<int>(stamp - kDayStart); };
   auto time_of = [&](int64_t stamp) { return second(stamp) / 86400.0; };
   stores.AddTicks(kJul4, {Tick(time_of(boundary - 10), 10, 100), Tick(time_of(boundary - 3), 11, 150),
@@ -111,10 +113,12 @@ TEST_P(IntervalTest, BarsAreAlignedToTheEpochAndExactOnTheirBoundaries) {
 }
 
 TEST_P(IntervalTest, TickExactlyOnTheMinuteOpensItsBar) {
-  stores.AddTicks(kJul4, {Tick("15:58:30", 10, 100), Tick("15:59:00", 11, 200),
-                          Tick("16:00:00", 12, 350)});
+  // 09:34:00 is a minute whose time stamp in seconds, taken in floating
+  // point, falls just short of the boundary.
+  stores.AddTicks(kJul4, {Tick("09:32:30", 10, 100), Tick("09:33:00", 11, 200),
+                          Tick("09:34:00", 12, 350)});
   HttpReply r = Get(Mode4("0005", kJul4Only));
-  EXPECT_EQ(r.body, Bar(0, "2003/07/04", "15:59:00", "10.00", "11.00", "11.00", "11.00", 150) +
+  EXPECT_EQ(r.body, Bar(0, "2003/07/04", "09:33:00", "10.00", "11.00", "11.00", "11.00", 150) +
                         Count(1));
 }
 
