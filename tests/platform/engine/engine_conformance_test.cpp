@@ -101,6 +101,12 @@ TEST_P(EngineConformance, SymbolKeyLandsOnTheSymbolsFirstRow) {
   // A symbol between two others lands on the next one.
   table.FindNearest("ABBA");
   EXPECT_EQ(table.FieldByName("ID").AsInteger(), 1);
+  // So does a time after the symbol's last row: the next symbol from its start.
+  table.FindNearest("ABB", At(10, 0, 1));
+  EXPECT_EQ(table.FieldByName("ID").AsInteger(), 1);
+  // The searched symbol has no row of its own after the time; ABD follows.
+  table.FindNearest("abc", At(9, 32, 0, 1));
+  EXPECT_EQ(RemainingIds(), (std::vector<int>{5}));
 }
 
 TEST_P(EngineConformance, KeyPastTheEndLeavesTheTableAtEof) {
