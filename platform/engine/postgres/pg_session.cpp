@@ -145,6 +145,13 @@ void Session::EndCopy() {
         Check(p);
       } catch (const EDBEngineError& e) {
         failure = e.what();
+        // Rows reach the server long before it checks them: its context
+        // ("COPY t, line 3, column symbol: ...") says which row failed.
+        const char* context = PQresultErrorField(p, PG_DIAG_CONTEXT);
+        if (context != nullptr && *context != '\0') {
+          const std::string_view first(context, std::strcspn(context, "\n"));
+          failure += " (" + std::string(first) + ")";
+        }
       }
     }
   }
