@@ -1,5 +1,6 @@
 #include "tools/commands.h"
 
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
@@ -130,7 +131,12 @@ int RunImport(const CommandLine& line, std::ostream& out, std::ostream& err) {
   for (size_t i = 1; i < line.positional.size(); ++i) {
     const std::string& path = line.positional[i];
     try {
-      const ImportResult result = ImportCsv(kind, path, options);
+      ImportResult result;
+      {
+        ProgressBar bar(std::filesystem::path(path).filename().string());
+        options.progress = bar.Fn();
+        result = ImportCsv(kind, path, options);
+      }
       out << path << ": " << result.rows << " rows";
       if (!result.tables.empty()) {
         out << " into ";

@@ -14,6 +14,7 @@ int CsvReader::Peek() {
 
 int CsvReader::Get() {
   if (pending_pos_ < pending_.size()) return static_cast<unsigned char>(pending_[pending_pos_++]);
+  ++bytes_;
   return in_.sbumpc();
 }
 
@@ -23,8 +24,10 @@ bool CsvReader::Next(std::vector<CsvField>& fields) {
     // A byte order mark some editors write in front of the header. Bytes
     // that only begin like one are read again as data.
     static const char kBom[] = "\xEF\xBB\xBF";
-    for (int i = 0; i < 3 && in_.sgetc() == static_cast<unsigned char>(kBom[i]); ++i)
+    for (int i = 0; i < 3 && in_.sgetc() == static_cast<unsigned char>(kBom[i]); ++i) {
       pending_ += static_cast<char>(in_.sbumpc());
+      ++bytes_;
+    }
     if (pending_.size() == 3) pending_.clear();
   }
 

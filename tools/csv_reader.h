@@ -45,6 +45,8 @@ class CsvReader {
   bool Next(std::vector<CsvField>& fields);
   // The line on which the last record read starts (the first line is 1).
   int64_t line() const { return record_line_; }
+  // Bytes taken from the stream so far.
+  int64_t bytes() const { return bytes_; }
 
  private:
   int Peek();
@@ -54,6 +56,7 @@ class CsvReader {
   size_t pending_pos_ = 0;
   int64_t line_ = 1;
   int64_t record_line_ = 0;
+  int64_t bytes_ = 0;
   bool started_ = false;
 };
 

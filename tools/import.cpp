@@ -204,8 +204,10 @@ engine::Value Convert(const ColumnSpec& column, const CsvField& field) {
 // their listed order.
 class RowSource {
  public:
-  RowSource(const KindSpec& spec, std::istream& in, const std::string& name)
-      : spec_(spec), reader_(in), name_(name) {}
+  // `progress` hears of the bytes read out of `total` (total <= 0: unknown).
+  RowSource(const KindSpec& spec, std::istream& in, const std::string& name,
+            const ProgressFn& progress, int64_t total)
+      : spec_(spec), reader_(in), name_(name), progress_(progress), total_(total) {}
 
   [[noreturn]] void Fail(int64_t line, const std::string& reason) const {
     throw LoadError(name_ + ":" + std::to_string(line) + ": " + reason);
@@ -246,6 +248,7 @@ class RowSource {
       Fail(reader_.line(), "expected " + std::to_string(slot_of_field_.size()) +
                                " fields, found " + std::to_string(fields_.size()));
     }
+    if (progress_ && total_ > 0 && ++rows_ % 4096 == 0) progress_(reader_.bytes(), total_);
     row.assign(spec_.columns.size(), engine::Value::Null());
     try {
       for (size_t f = 0; f < fields_.size(); ++f) {
@@ -266,6 +269,9 @@ class RowSource {
   std::string name_;
   std::vector<int> slot_of_field_;
   std::vector<CsvField> fields_;
+  const ProgressFn& progress_;
+  int64_t total_;
+  int64_t rows_ = 0;
 };
 
 std::string AliasOf(StoreKind store, const ImportOptions& options) {
@@ -276,6 +282,18 @@ std::string AliasOf(StoreKind store, const ImportOptions& options) {
     case StoreKind::kZet: return options.zet_alias;
   }
   return options.zet_alias;
+}
+
+// A writing connection to the store of `alias`, created when missing; a
+// store that cannot be reached fails the file.
+std::unique_ptr<engine::Connection> OpenStore(const std::string& alias, const std::string& name,
+                                              const ImportOptions& options) {
+  try {
+    InitStore(alias, options.credentials);
+    return engine::ConnectAlias(alias, options.credentials, /*writable=*/true);
+  } catch (const engine::EDatabaseError& e) {
+    throw LoadError(name + ": " + e.what());
+  }
 }
 
 // Runs `body` inside one transaction of `connection`; any failure rolls the
@@ -299,12 +317,11 @@ void InTransaction(engine::Connection& connection, const std::string& name, Body
 }
 
 ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::string& name,
-                         const ImportOptions& options) {
-  RowSource source(spec, in, name);
+                         const ImportOptions& options, int64_t size) {
+  RowSource source(spec, in, name, options.progress, size);
   source.ReadHeader();
   const std::string alias = AliasOf(spec.store, options);
-  InitStore(alias, options.credentials);
-  auto connection = engine::ConnectAlias(alias, options.credentials, /*writable=*/true);
+  auto connection = OpenStore(alias, name, options);
   ImportResult result;
   InTransaction(*connection, name, [&] {
     std::vector<std::string> columns;
@@ -327,7 +344,7 @@ ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::stri
 // Tick files are read whole before anything is written: their rows may go
 // to several day tables, and every one of them must take the file or none.
 ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::string& name,
-                         const ImportOptions& options) {
+                         const ImportOptions& options, int64_t size) {
   // Kept small: a file may hold millions of ticks.
   struct Tick {
     double time;
@@ -340,7 +357,8 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
     int32_t day;
     std::vector<Tick> ticks;
   };
-  RowSource source(spec, in, name);
+  // Reading is the first half of the work, writing the second.
+  RowSource source(spec, in, name, options.progress, 2 * size);
   source.ReadHeader();
   std::vector<Day> days;  // in the order first met
   std::map<std::string, size_t> day_of_table;
@@ -369,9 +387,10 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
     days[it->second].ticks.push_back(std::move(tick));
   }
 
-  InitStore(kTickAlias, options.credentials);
+  int64_t total_rows = 0;
+  for (const Day& day : days) total_rows += static_cast<int64_t>(day.ticks.size());
+  auto connection = OpenStore(kTickAlias, name, options);
   const engine::AliasTarget target = engine::ResolveAlias(kTickAlias);
-  auto connection = engine::ConnectAlias(kTickAlias, options.credentials, /*writable=*/true);
   ImportResult result;
   InTransaction(*connection, name, [&] {
     std::vector<engine::Value> values(kTickInsertColumns.size());
@@ -402,6 +421,8 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
           source.Fail(tick.line, e.what());
         }
         ++result.rows;
+        if (options.progress && size > 0 && result.rows % 4096 == 0)
+          options.progress(size + size * result.rows / total_rows, 2 * size);
       }
       result.tables.push_back(table);
     }
@@ -437,8 +458,20 @@ std::vector<std::string> CsvKindColumns(CsvKind kind) {
 ImportResult ImportCsvStream(CsvKind kind, std::istream& in, const std::string& name,
                              const ImportOptions& options) {
   const KindSpec& spec = SpecOf(kind);
-  if (kind == CsvKind::kTicks) return ImportTicks(spec, in, name, options);
-  return ImportTable(spec, in, name, options);
+  // The stream's length, for progress; unknown for a stream that cannot seek.
+  int64_t size = -1;
+  if (options.progress) {
+    const std::streampos start = in.tellg();
+    if (start != std::streampos(-1) && in.seekg(0, std::ios::end)) {
+      size = static_cast<int64_t>(in.tellg() - start);
+      in.seekg(start);
+    }
+    in.clear();
+  }
+  ImportResult result = kind == CsvKind::kTicks ? ImportTicks(spec, in, name, options, size)
+                                                : ImportTable(spec, in, name, options, size);
+  if (options.progress && size > 0) options.progress(size, size);
+  return result;
 }
 
 ImportResult ImportCsv(CsvKind kind, const std::string& path, const ImportOptions& options) {

@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/progress.h"
 #include "tools/schema.h"
 
 namespace admin {
@@ -52,6 +53,9 @@ struct ImportOptions {
   // The store of symbolTable and the interval tables (the module database).
   std::string zet_alias = kZetAlias;
   engine::Credentials credentials;
+  // Work done out of the work of the file (its bytes read, then, for ticks,
+  // its rows written), now and then.
+  ProgressFn progress;
 };
 
 struct ImportResult {
