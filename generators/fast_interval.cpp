@@ -40,9 +40,15 @@ struct TradeSession {
   double TimeClose;
 };
 
-// Bar times are compared with this tolerance (about 0.09 s) so that bar
-// starts reached by repeated addition still match the rows' own times.
+// Session bounds are compared with this tolerance (about 0.09 s), as they
+// are stored as fractions of a day.
 constexpr double kEpsilon = 1e-6;
+
+int64_t FloorDiv(int64_t a, int64_t b) {
+  int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
 
 // 32-bit sums wrap as the store's integer arithmetic does, without the
 // undefined behaviour of signed overflow.
@@ -74,7 +80,12 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
   // A negative bar length would walk the gap fill backwards for ever; such a
   // request has no bars to give.
   if (BarMinutes < 0) return;
-  const double BarLength = BarMinutes / 1440.0;
+  // Bar starts are kept in whole milliseconds: floor() of a date-time scaled
+  // to minutes can land one bar early when the stored value sits an ulp below
+  // the minute, and a bar start rebuilt from floating parts can compare an
+  // ulp away from the range start. Whole milliseconds make both exact.
+  const int64_t BarLengthMs = static_cast<int64_t>(BarMinutes) * 60000;
+  const int64_t TimeFromMs = rtl::ToMilliseconds(TimeFrom);
 
   std::vector<TradeSession> Sessions;
   auto LoadTradeSession = [&] {
@@ -90,8 +101,10 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
 
   // A bar starting at the opening time is inside its session, one starting
   // at the closing time is not.
-  auto CheckTradeSession = [&](double BarTime) {
-    const double T = BarTime - std::floor(BarTime);
+  auto CheckTradeSession = [&](int64_t BarTimeMs) {
+    int64_t tod = BarTimeMs % rtl::kMsPerDay;
+    if (tod < 0) tod += rtl::kMsPerDay;
+    const double T = static_cast<double>(tod) / rtl::kMsPerDay;
     for (const TradeSession& s : Sessions) {
       if (s.TimeOpen - T > kEpsilon) return false;
       if (T <= s.TimeClose - kEpsilon) return true;
@@ -119,9 +132,10 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
     ++RecNo;
   };
 
-  auto PushInterval = [&](int32_t Volume, double TimeBegin, double PriceOpen, double PriceHigh,
-                          double PriceLow, double PriceClose) {
-    if (TimeFrom > TimeBegin) {
+  auto PushInterval = [&](int32_t Volume, int64_t TimeBeginMs, double PriceOpen,
+                          double PriceHigh, double PriceLow, double PriceClose) {
+    const double TimeBegin = static_cast<double>(TimeBeginMs) / rtl::kMsPerDay;
+    if (TimeFromMs > TimeBeginMs) {
       Pending.push_back(std::make_unique<TIntervalRecord>(Volume, TimeBegin, PriceOpen, PriceHigh,
                                                           PriceLow, PriceClose));
       return;
@@ -156,17 +170,19 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
   engine::TField& fClose = spIntervalQuery.FieldByName("PriceClose");
   engine::TField& fVolume = spIntervalQuery.FieldByName("Volume");
 
-  double BarStart = 0, Open = 0, High = 0, Low = 0, Close = 0;
+  int64_t BarStartMs = 0;  // 0: no bar yet
+  double Open = 0, High = 0, Low = 0, Close = 0;
   int32_t BarVolume = 0;
   for (; !spIntervalQuery.Eof(); spIntervalQuery.Next()) {
-    const double RowBar = std::floor(fTimeBegin.AsDateTime() * 1440 / BarMinutes) * BarLength;
-    if (RowBar - BarStart > kEpsilon) {
-      if (BarStart != 0 && CheckTradeSession(BarStart)) {
-        PushInterval(BarVolume, BarStart, Open, High, Low, Close);
-        BarStart += BarLength;
-        while (RowBar - BarStart > kEpsilon && CheckTradeSession(BarStart)) {
-          PushInterval(0, BarStart, Close, Close, Close, Close);
-          BarStart += BarLength;
+    const int64_t RowMs = rtl::ToMilliseconds(fTimeBegin.AsDateTime());
+    const int64_t RowBarMs = FloorDiv(RowMs, BarLengthMs) * BarLengthMs;
+    if (RowBarMs > BarStartMs) {
+      if (BarStartMs != 0 && CheckTradeSession(BarStartMs)) {
+        PushInterval(BarVolume, BarStartMs, Open, High, Low, Close);
+        BarStartMs += BarLengthMs;
+        while (RowBarMs > BarStartMs && CheckTradeSession(BarStartMs)) {
+          PushInterval(0, BarStartMs, Close, Close, Close, Close);
+          BarStartMs += BarLengthMs;
         }
       }
       Open = fOpen.AsFloat();
@@ -174,8 +190,10 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
       Low = fLow.AsFloat();
       Close = fClose.AsFloat();
       BarVolume = fVolume.AsInteger();
-      BarStart = RowBar;
-    } else if (RowBar - BarStart < kEpsilon) {
+      BarStartMs = RowBarMs;
+    } else {
+      // The row belongs to the bar being built (a row out of order joins it
+      // too rather than reopening an earlier bar).
       const double h = fHigh.AsFloat(), l = fLow.AsFloat();
       if (h > High) High = h;
       if (l < Low) Low = l;

@@ -48,16 +48,6 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
   year = static_cast<int>(yoe + era * 400 + (month <= 2));
 }
 
-// The value as a whole count of milliseconds. Values far outside any
-// calendar are clamped so that the conversion stays defined.
-int64_t ToMilliseconds(TDateTime value) {
-  if (std::isnan(value)) return 0;
-  constexpr double kLimit = 1e9;  // days; about 2.7 million years
-  if (value > kLimit) value = kLimit;
-  if (value < -kLimit) value = -kLimit;
-  return static_cast<int64_t>(std::round(value * static_cast<double>(kMsPerDay)));
-}
-
 void AppendNumber(std::string& out, int64_t value, int width) {
   if (value < 0) {
     out.push_back('-');
@@ -72,6 +62,16 @@ void AppendNumber(std::string& out, int64_t value, int width) {
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
+
+// The value as a whole count of milliseconds. Values far outside any
+// calendar are clamped so that the conversion stays defined.
+int64_t ToMilliseconds(TDateTime value) {
+  if (std::isnan(value)) return 0;
+  constexpr double kLimit = 1e9;  // days; about 2.7 million years
+  if (value > kLimit) value = kLimit;
+  if (value < -kLimit) value = -kLimit;
+  return static_cast<int64_t>(std::round(value * static_cast<double>(kMsPerDay)));
+}
 
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
   if (year < 1 || year > 9999 || month < 1 || month > 12) return false;

@@ -45,6 +45,10 @@ struct DateTimeParts {
 };
 DateTimeParts DecodeDateTime(TDateTime value);
 
+// The value as a whole count of milliseconds (nearest). Bar and slot
+// arithmetic uses it so that floating drift never moves a boundary.
+int64_t ToMilliseconds(TDateTime value);
+
 // Formats with the patterns this system uses, built from the tokens
 // yyyy yy mm m dd d hh h nn n ss s zzz and literal characters
 // (for instance "yyyy/mm/dd", "hh:nn:ss", "yyyy/m/d", "yymmdd", "mm/dd/yyyy",
