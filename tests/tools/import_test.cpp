@@ -309,6 +309,35 @@ TEST_P(ImportTest, HeaderProblemsAndMissingFilesAreClear) {
   EXPECT_EQ(ImportCsv(CsvKind::kSymbols, File("h.csv", "\xEF\xBB\xBFsymbol,isValid\r\n")).rows, 0);
 }
 
+TEST_P(ImportTest, RandomBytesAreRefusedWithoutHarm) {
+  // Valid headers followed by junk, for every kind: each load either fails
+  // with a message naming the file or loads rows that parse.
+  uint64_t state = 12345;
+  auto next = [&state] {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<char>(state >> 56);
+  };
+  for (std::string_view kind_name : admin::CsvKindNames()) {
+    const CsvKind kind = *admin::CsvKindFromName(kind_name);
+    std::string header;
+    for (const std::string& column : admin::CsvKindColumns(kind))
+      header += (header.empty() ? "" : ",") + column;
+    for (int round = 0; round < 5; ++round) {
+      std::string junk = header + "\n";
+      for (int i = 0; i < 300; ++i) junk += next();
+      const std::string path = File("junk.csv", junk);
+      try {
+        ImportCsv(kind, path);
+        ADD_FAILURE() << kind_name << " loaded junk";
+      } catch (const LoadError& e) {
+        EXPECT_EQ(std::string(e.what()).rfind(path + ":", 0), 0u) << e.what();
+      }
+    }
+  }
+  EXPECT_TRUE(Select("Historical", "select * from datastore", {"c_date"}).empty());
+  EXPECT_FALSE(admintest::TickTableExists("hist030704"));
+}
+
 TEST(CsvKinds, NamesMapBothWays) {
   for (std::string_view name : admin::CsvKindNames()) {
     auto kind = admin::CsvKindFromName(name);
