@@ -39,8 +39,15 @@ std::string ErrorHead(size_t body_length) {
 
 std::unique_ptr<THistData> MakeHistData() { return std::make_unique<THistData>(); }
 
-std::mutex g_app_lock;
-std::unique_ptr<TWebApplication> g_app_owner;
+// The application object and its lock are never destroyed by static
+// destruction: a host unloads the service through UnloadExtension, which may
+// run after this file's statics are gone (a library's unload step runs after
+// the process's exit handlers), so neither may be an object with a
+// destructor of its own.
+std::mutex& AppLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
 std::atomic<TWebApplication*> g_app{nullptr};
 
 }  // namespace
@@ -184,13 +191,11 @@ int GetMaxConnection() {
 TWebApplication* Application() { return g_app.load(); }
 
 void StartExtension(TWebApplication::ModuleFactory factory) {
-  std::lock_guard<std::mutex> guard(g_app_lock);
-  g_app.store(nullptr);
-  g_app_owner.reset();
+  std::lock_guard<std::mutex> guard(AppLock());
+  delete g_app.exchange(nullptr);
   auto app = std::make_unique<TWebApplication>(std::move(factory));
   app->SetMaxConnections(GetMaxConnection());
-  g_app_owner = std::move(app);
-  g_app.store(g_app_owner.get());
+  g_app.store(app.release());
 }
 
 int HttpExtensionProc(host::Host& host) {
@@ -200,9 +205,8 @@ int HttpExtensionProc(host::Host& host) {
 }
 
 void UnloadExtension() {
-  std::lock_guard<std::mutex> guard(g_app_lock);
-  g_app.store(nullptr);
-  g_app_owner.reset();
+  std::lock_guard<std::mutex> guard(AppLock());
+  delete g_app.exchange(nullptr);
   ResetProcessSettings();
 }
 

@@ -31,6 +31,12 @@ namespace {
 
 std::once_flag g_started;
 bool g_running = false;
+// Set by the process's exit handlers. A library still loaded when the
+// process exits gets its unload call only after those handlers have
+// destroyed its static objects, so the unload steps must not run then; the
+// process's end frees everything anyway. An unload by the host (dlclose)
+// runs before the static objects go.
+bool g_process_exiting = false;
 
 const char* Env(const char* name, const char* fallback) {
   const char* v = std::getenv(name);
@@ -47,11 +53,12 @@ void Start() {
     }
     hist::StartExtension();
     g_running = true;
+    std::atexit([] { g_process_exiting = true; });
   });
 }
 
 void Unload() {
-  if (!g_running) return;
+  if (!g_running || g_process_exiting) return;
   g_running = false;
   hist::UnloadExtension();
 }
