@@ -273,6 +273,7 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
   // tick exactly at it is read.
   const TDateTime SearchTime = FromMilliseconds(MillisecondsOf(timeBegin));
 
+  size_t LastDayTicks = 0;
   TableCloser closer(HistTable);
   TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
   const bool DataExists = PreCheckExistDaysData(dateBegin, dateEnd);
@@ -305,8 +306,10 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
     engine::TField& fVolume = HistTable.FieldByName("Volume");
 
     // The day list: the symbol's ticks of this day in index order, released
-    // when the day is done.
+    // when the day is done. Room for as many ticks as the day before had
+    // saves growing it tick by tick on a run of busy days.
     std::vector<THisttableRecord> ticks;
+    ticks.reserve(LastDayTicks);
     int64_t DayEnd = 0;
     for (; !HistTable.Eof(); HistTable.Next()) {
       if (fSymbol.AsStringView() != Symbol) break;
@@ -329,6 +332,7 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       ticks.push_back(r);
     }
     HistTable.Close();
+    LastDayTicks = ticks.size();
     if (ticks.empty()) continue;
 
     const int64_t DayStart = ticks.front().Date * 86400;
