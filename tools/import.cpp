@@ -29,26 +29,26 @@ enum class ColType {
   kTimeText,  // a time of day kept as text "hh:nn:ss"
 };
 
-struct ColumnSpec {
+struct ColumnDef {
   const char* name;  // as the header names it
   ColType type;
 };
 
-struct KindSpec {
+struct KindDef {
   CsvKind kind;
   const char* name;
   StoreKind store;
   const char* table;  // lower case; empty for the day tables
-  std::vector<ColumnSpec> columns;
+  std::vector<ColumnDef> columns;
 };
 
-const std::vector<ColumnSpec> kIntervalColumns = {
+const std::vector<ColumnDef> kIntervalColumns = {
     {"Symbol", ColType::kText},   {"Date", ColType::kDateText}, {"Time", ColType::kTimeText},
     {"Open", ColType::kNumber},   {"High", ColType::kNumber},   {"Low", ColType::kNumber},
     {"Close", ColType::kNumber},  {"Volume", ColType::kNumber}};
 
-const std::vector<KindSpec>& Kinds() {
-  static const std::vector<KindSpec> kinds = {
+const std::vector<KindDef>& Kinds() {
+  static const std::vector<KindDef> kinds = {
       {CsvKind::kTicks, "ticks", StoreKind::kTicks, "",
        {{"Date", ColType::kDate},
         {"Time", ColType::kTime},
@@ -92,9 +92,9 @@ const std::vector<KindSpec>& Kinds() {
   return kinds;
 }
 
-const KindSpec& SpecOf(CsvKind kind) {
-  for (const KindSpec& spec : Kinds())
-    if (spec.kind == kind) return spec;
+const KindDef& DefOf(CsvKind kind) {
+  for (const KindDef& def : Kinds())
+    if (def.kind == kind) return def;
   throw std::logic_error("unknown CSV kind");
 }
 
@@ -145,7 +145,7 @@ class RowError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-engine::Value Convert(const ColumnSpec& column, const CsvField& field) {
+engine::Value Convert(const ColumnDef& column, const CsvField& field) {
   const std::string_view text = field.text;
   if (text.empty() && !(field.quoted && column.type == ColType::kText)) {
     if (column.type == ColType::kSymbol) throw RowError(std::string("missing ") + column.name);
@@ -205,9 +205,9 @@ engine::Value Convert(const ColumnSpec& column, const CsvField& field) {
 class RowSource {
  public:
   // `progress` hears of the bytes read out of `total` (total <= 0: unknown).
-  RowSource(const KindSpec& spec, std::istream& in, const std::string& name,
+  RowSource(const KindDef& def, std::istream& in, const std::string& name,
             const ProgressFn& progress, int64_t total)
-      : spec_(spec), reader_(in), name_(name), progress_(progress), total_(total) {}
+      : def_(def), reader_(in), name_(name), progress_(progress), total_(total) {}
 
   [[noreturn]] void Fail(int64_t line, const std::string& reason) const {
     throw LoadError(name_ + ":" + std::to_string(line) + ": " + reason);
@@ -222,19 +222,19 @@ class RowSource {
     }
     const int64_t line = reader_.line();
     slot_of_field_.assign(fields.size(), -1);
-    std::vector<bool> seen(spec_.columns.size(), false);
+    std::vector<bool> seen(def_.columns.size(), false);
     for (size_t f = 0; f < fields.size(); ++f) {
       const std::string name = Lower(TrimBlanks(fields[f].text));
       size_t c = 0;
-      while (c < spec_.columns.size() && Lower(spec_.columns[c].name) != name) ++c;
-      if (c == spec_.columns.size())
-        Fail(line, "unknown column " + Shown(fields[f].text) + " for " + spec_.name);
-      if (seen[c]) Fail(line, std::string("column ") + spec_.columns[c].name + " given twice");
+      while (c < def_.columns.size() && Lower(def_.columns[c].name) != name) ++c;
+      if (c == def_.columns.size())
+        Fail(line, "unknown column " + Shown(fields[f].text) + " for " + def_.name);
+      if (seen[c]) Fail(line, std::string("column ") + def_.columns[c].name + " given twice");
       seen[c] = true;
       slot_of_field_[f] = static_cast<int>(c);
     }
-    for (size_t c = 0; c < spec_.columns.size(); ++c)
-      if (!seen[c]) Fail(line, std::string("missing column ") + spec_.columns[c].name);
+    for (size_t c = 0; c < def_.columns.size(); ++c)
+      if (!seen[c]) Fail(line, std::string("missing column ") + def_.columns[c].name);
   }
 
   // The next row; false at the end.
@@ -249,11 +249,11 @@ class RowSource {
                                " fields, found " + std::to_string(fields_.size()));
     }
     if (progress_ && total_ > 0 && ++rows_ % 4096 == 0) progress_(reader_.bytes(), total_);
-    row.assign(spec_.columns.size(), engine::Value::Null());
+    row.assign(def_.columns.size(), engine::Value::Null());
     try {
       for (size_t f = 0; f < fields_.size(); ++f) {
         const int c = slot_of_field_[f];
-        row[c] = Convert(spec_.columns[c], fields_[f]);
+        row[c] = Convert(def_.columns[c], fields_[f]);
       }
     } catch (const RowError& e) {
       Fail(reader_.line(), e.what());
@@ -264,7 +264,7 @@ class RowSource {
   int64_t line() const { return reader_.line(); }
 
  private:
-  const KindSpec& spec_;
+  const KindDef& def_;
   CsvReader reader_;
   std::string name_;
   std::vector<int> slot_of_field_;
@@ -316,17 +316,17 @@ void InTransaction(engine::Connection& connection, const std::string& name, Body
   }
 }
 
-ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::string& name,
+ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string& name,
                          const ImportOptions& options, int64_t size) {
-  RowSource source(spec, in, name, options.progress, size);
+  RowSource source(def, in, name, options.progress, size);
   source.ReadHeader();
-  const std::string alias = AliasOf(spec.store, options);
+  const std::string alias = AliasOf(def.store, options);
   auto connection = OpenStore(alias, name, options);
   ImportResult result;
   InTransaction(*connection, name, [&] {
     std::vector<std::string> columns;
-    for (const ColumnSpec& c : spec.columns) columns.push_back(Lower(c.name));
-    auto inserter = connection->PrepareInsert(spec.table, columns);
+    for (const ColumnDef& c : def.columns) columns.push_back(Lower(c.name));
+    auto inserter = connection->PrepareInsert(def.table, columns);
     std::vector<engine::Value> row;
     while (source.Next(row)) {
       try {
@@ -337,13 +337,13 @@ ImportResult ImportTable(const KindSpec& spec, std::istream& in, const std::stri
       ++result.rows;
     }
   });
-  result.tables.push_back(spec.table);
+  result.tables.push_back(def.table);
   return result;
 }
 
 // Tick files are read whole before anything is written: their rows may go
 // to several day tables, and every one of them must take the file or none.
-ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::string& name,
+ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string& name,
                          const ImportOptions& options, int64_t size) {
   // Kept small: a file may hold millions of ticks.
   struct Tick {
@@ -358,7 +358,7 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
     std::vector<Tick> ticks;
   };
   // Reading is the first half of the work, writing the second.
-  RowSource source(spec, in, name, options.progress, 2 * size);
+  RowSource source(def, in, name, options.progress, 2 * size);
   source.ReadHeader();
   std::vector<Day> days;  // in the order first met
   std::map<std::string, size_t> day_of_table;
@@ -433,17 +433,17 @@ ImportResult ImportTicks(const KindSpec& spec, std::istream& in, const std::stri
 }  // namespace
 
 std::optional<CsvKind> CsvKindFromName(std::string_view name) {
-  for (const KindSpec& spec : Kinds())
-    if (Lower(name) == spec.name) return spec.kind;
+  for (const KindDef& def : Kinds())
+    if (Lower(name) == def.name) return def.kind;
   return std::nullopt;
 }
 
-std::string_view CsvKindName(CsvKind kind) { return SpecOf(kind).name; }
+std::string_view CsvKindName(CsvKind kind) { return DefOf(kind).name; }
 
 const std::vector<std::string_view>& CsvKindNames() {
   static const std::vector<std::string_view> names = [] {
     std::vector<std::string_view> out;
-    for (const KindSpec& spec : Kinds()) out.push_back(spec.name);
+    for (const KindDef& def : Kinds()) out.push_back(def.name);
     return out;
   }();
   return names;
@@ -451,13 +451,13 @@ const std::vector<std::string_view>& CsvKindNames() {
 
 std::vector<std::string> CsvKindColumns(CsvKind kind) {
   std::vector<std::string> out;
-  for (const ColumnSpec& c : SpecOf(kind).columns) out.push_back(c.name);
+  for (const ColumnDef& c : DefOf(kind).columns) out.push_back(c.name);
   return out;
 }
 
 ImportResult ImportCsvStream(CsvKind kind, std::istream& in, const std::string& name,
                              const ImportOptions& options) {
-  const KindSpec& spec = SpecOf(kind);
+  const KindDef& def = DefOf(kind);
   // The stream's length, for progress; unknown for a stream that cannot seek.
   int64_t size = -1;
   if (options.progress) {
@@ -468,8 +468,8 @@ ImportResult ImportCsvStream(CsvKind kind, std::istream& in, const std::string& 
     }
     in.clear();
   }
-  ImportResult result = kind == CsvKind::kTicks ? ImportTicks(spec, in, name, options, size)
-                                                : ImportTable(spec, in, name, options, size);
+  ImportResult result = kind == CsvKind::kTicks ? ImportTicks(def, in, name, options, size)
+                                                : ImportTable(def, in, name, options, size);
   if (options.progress && size > 0) options.progress(size, size);
   return result;
 }
