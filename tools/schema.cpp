@@ -1,9 +1,5 @@
 #include "tools/schema.h"
 
-#include <filesystem>
-
-#include "platform/engine/errors.h"
-
 namespace admin {
 namespace {
 
@@ -265,25 +261,10 @@ std::string SchemaFor(StoreKind kind, engine::AliasTarget::Driver driver) {
 void InitStore(const std::string& alias, const engine::Credentials& credentials) {
   const engine::AliasTarget target = engine::ResolveAlias(alias);
   const StoreKind kind = StoreKindOf(alias);
-  if (target.day_tables || kind == StoreKind::kTicks) {
-    if (target.driver == Driver::kSQLite) {
-      std::error_code ec;
-      std::filesystem::create_directories(target.location, ec);
-      if (ec) {
-        throw engine::EDBEngineError("Cannot create folder " + target.location + ": " +
-                                     ec.message());
-      }
-    }
-    // Connecting proves the store is reachable and writable.
-    engine::ConnectAlias(alias, credentials, /*writable=*/true);
-    return;
-  }
-  if (target.driver == Driver::kSQLite) {
-    const std::filesystem::path parent = std::filesystem::path(target.location).parent_path();
-    std::error_code ec;
-    if (!parent.empty()) std::filesystem::create_directories(parent, ec);
-  }
+  // A writing connection makes a missing embedded store (file or folder).
   auto connection = engine::ConnectAlias(alias, credentials, /*writable=*/true);
+  // Day tables are made one by one as days are loaded.
+  if (target.day_tables || kind == StoreKind::kTicks) return;
   connection->ExecuteScript(SchemaFor(kind, target.driver));
 }
 
