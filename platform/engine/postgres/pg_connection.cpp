@@ -48,8 +48,7 @@ class PgConnection : public Connection {
     key.SetText(symbol);
     std::string symbol_text;
     pg::ParamText(FieldType::kString, key, symbol_text);
-    return std::make_unique<pg::TickCursor>(session_, pg::TickScanSql(table), pg::kTickBatch, symbol_text, time_text,
-                                            id);
+    return std::make_unique<pg::TickCursor>(session_, table, symbol_text, time_text, id);
   }
 
   int64_t CountRows(const std::string& table, int64_t limit) override {

@@ -33,12 +33,12 @@ void ReadRow(const PGresult* r, int index, const std::vector<Column>& columns, s
 
 }  // namespace
 
-std::string TickScanSql(const std::string& table) {
+std::string TickScanSql(const std::string& table, int limit) {
   // Rows without a time have no place in the key order and are left out.
   return std::string("SELECT id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM ") +
          QuoteIdent(table) + " WHERE (" + kTickKey +
          ") >= (lower($1::text) COLLATE \"C\", $2::time, $3::integer) AND time IS NOT NULL ORDER BY " +
-         kTickKey + " LIMIT " + std::to_string(kTickBatch);
+         kTickKey + " LIMIT " + std::to_string(limit);
 }
 
 ResultCursor::ResultCursor(Result result) : result_(std::move(result)), columns_(ColumnsOf(result_.get())) {}
@@ -49,9 +49,9 @@ bool ResultCursor::Next(std::vector<Value>& row) {
   return true;
 }
 
-TickCursor::TickCursor(Session& session, std::string sql, int batch, const std::string& symbol,
+TickCursor::TickCursor(Session& session, const std::string& table, const std::string& symbol,
                        const std::string& time, int64_t id)
-    : session_(session), sql_(std::move(sql)), batch_(batch) {
+    : session_(session), table_(table) {
   Fetch(symbol, time, id);
   if (PQnfields(result_.get()) != static_cast<int>(std::size(kTickColumns))) {
     throw EDBEngineError("Unexpected columns in a tick table");
@@ -64,7 +64,8 @@ TickCursor::TickCursor(Session& session, std::string sql, int batch, const std::
 
 void TickCursor::Fetch(const std::string& symbol, const std::string& time, int64_t id) {
   const std::string id_text = std::to_string(id);
-  result_ = session_.Run(sql_, {symbol.c_str(), time.c_str(), id_text.c_str()});
+  batch_ = result_ ? kTickBatch : kTickFirstBatch;
+  result_ = session_.Run(TickScanSql(table_, batch_), {symbol.c_str(), time.c_str(), id_text.c_str()});
   next_ = 0;
 }
 

@@ -16,13 +16,16 @@ namespace engine::pg {
 // bytes, so the order does not depend on the server's locale.
 inline constexpr const char* kTickKey = "lower(symbol) COLLATE \"C\", time, id";
 
-// Rows per batch of a tick scan: a symbol's ticks of a day usually fit in
-// one or two.
-inline constexpr int kTickBatch = 1000;
+// Rows per batch of a tick scan. A scan reads one symbol and stops at the
+// first row past it, so whatever the last batch holds beyond the symbol is
+// wasted: the first batch is small, for the many symbols with few ticks a
+// day, and the later ones larger, for the few with many.
+inline constexpr int kTickFirstBatch = 128;
+inline constexpr int kTickBatch = 1024;
 
-// The statement of one batch of a tick scan of `table`: at most kTickBatch
+// The statement of one batch of a tick scan of `table`: at most `limit`
 // rows in index order from the key ($1 symbol, $2 time, $3 id).
-std::string TickScanSql(const std::string& table);
+std::string TickScanSql(const std::string& table, int limit);
 
 // The rows of one result held whole: statements and procedures, whose
 // results are a day's bars or a range of daily prices at most.
@@ -45,10 +48,9 @@ class ResultCursor : public Cursor {
 // other statements may run on the connection meanwhile.
 class TickCursor : public Cursor {
  public:
-  // `sql` takes the key as $1 symbol, $2 time of day ("hh:mm:ss.zzz"), $3 id
-  // and returns at most `batch` rows. Runs the first batch.
-  TickCursor(Session& session, std::string sql, int batch, const std::string& symbol,
-             const std::string& time, int64_t id);
+  // Reads the rows of `table` from the key; runs the first batch.
+  TickCursor(Session& session, const std::string& table, const std::string& symbol, const std::string& time,
+             int64_t id);
   const std::vector<Column>& columns() const override { return columns_; }
   bool Next(std::vector<Value>& row) override;
 
@@ -56,8 +58,8 @@ class TickCursor : public Cursor {
   void Fetch(const std::string& symbol, const std::string& time, int64_t id);
 
   Session& session_;
-  const std::string sql_;
-  const int batch_;
+  const std::string table_;
+  int batch_ = 0;  // the limit of the batch in result_
   Result result_;
   std::vector<Column> columns_;
   int next_ = 0;
