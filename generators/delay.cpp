@@ -2,12 +2,15 @@
 //
 // Today's table is read up to the current time less one hour. When today has
 // no such tick, the answer is the symbol's last tick on the most recent
-// earlier day that has a table, however far back that day lies, within the
-// span where day-table names are unique: a name holds the year without its
-// century, so stepping back further than kMaxLookBackDays would reach today's
-// tables again under dates a century old. Having read a table more than 7
-// days old, the search stops whatever it found. Finding no tick at all gives
-// "ERROR|Record not found.|" as the last bytes of the body, without CR LF.
+// earlier day that has a table, however far back that day lies, as long as
+// it is at most 36,500 days (just under a century) before today: a table
+// name holds the year without its century, so looking further back would
+// read today's tables again as if they were a century old. Days without a
+// table cost one presence test each, so a store with no earlier table at all
+// pays that many tests once per such request. Having read a table more than
+// 7 days old, the search stops whatever it found. Finding no tick at all
+// gives "ERROR|Record not found.|" as the last bytes of the body, without
+// CR LF.
 #include <cmath>
 #include <string>
 
