@@ -4,7 +4,6 @@
 // price, bidsize, volume, offersize and the index
 // (lower(symbol) COLLATE "C", time, id), which orders symbols with ASCII
 // letters folded, as the SymbolTime order wants.
-#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -44,10 +43,10 @@ class PgConnection : public Connection {
     // A time past the day's end is after every row of the symbol.
     const bool past_day = with_time && time > 1.0;
     const int64_t id = past_day ? std::numeric_limits<int32_t>::max() : std::numeric_limits<int32_t>::min();
-    Value key;
-    key.SetText(symbol);
+    // The symbol goes as a parameter like any other text (a zero byte in it
+    // is refused).
     std::string symbol_text;
-    pg::ParamText(FieldType::kString, key, symbol_text);
+    pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
     return std::make_unique<pg::TickCursor>(session_, table, symbol_text, time_text, id);
   }
 

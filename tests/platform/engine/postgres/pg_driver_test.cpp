@@ -467,7 +467,7 @@ TEST_F(PgDriverTest, ReadOnlyConnectionsRefuseToWrite) {
 TEST_F(PgDriverTest, LoadsAreAllOrNothing) {
   auto w = Connect(true);
   w->ExecuteScript("CREATE TABLE names (stock_code text NOT NULL, n integer, t time, d timestamp)");
-  // Text with the copy format's special characters arrives unchanged.
+  // Text with the copy format's escape characters arrives unchanged.
   const std::string odd = "a\tb\\c\nd\re \\N";
   w->Begin();
   {
