@@ -152,8 +152,12 @@ int RunImport(const CommandLine& line, std::ostream& out, std::ostream& err) {
   return status;
 }
 
+std::string Count(int64_t n, const char* noun) {
+  return std::to_string(n) + " " + noun + (n == 1 ? "" : "s");
+}
+
 void PrintDerived(std::ostream& out, const DeriveResult& r) {
-  out << "derived " << r.days << " days from " << r.ticks << " ticks: " << r.daily_rows
+  out << "derived " << Count(r.days, "day") << " from " << r.ticks << " ticks: " << r.daily_rows
       << " daily rows, " << r.minute_bars << " minute bars, " << r.interval_bars
       << " interval bars, " << r.symbols_added << " new symbols\n";
 }
@@ -194,8 +198,8 @@ int RunSample(const CommandLine& line, std::ostream& out) {
     options.derive_progress = derive.Fn();
     result = MakeSample(options);
   }
-  out << "sample market: " << result.symbols.size() << " symbols, " << result.days.size()
-      << " trading days from " << rtl::FormatDateTime("yyyy-mm-dd", result.days.front())
+  out << "sample market: " << Count(static_cast<int64_t>(result.symbols.size()), "symbol") << ", "
+      << Count(static_cast<int64_t>(result.days.size()), "trading day") << " from " << rtl::FormatDateTime("yyyy-mm-dd", result.days.front())
       << " to " << rtl::FormatDateTime("yyyy-mm-dd", result.days.back()) << ", "
       << result.ticks << " ticks\n";
   PrintDerived(out, result.derived);

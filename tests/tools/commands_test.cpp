@@ -87,7 +87,7 @@ TEST_P(AdminCommands, InitImportDeriveEndToEnd) {
 
   const AdminRun derive = Admin({"derive", "--data-dir", dir});
   EXPECT_EQ(derive.code, admin::kExitOk) << derive.err;
-  EXPECT_NE(derive.out.find("derived 1 days from 2 ticks"), std::string::npos) << derive.out;
+  EXPECT_NE(derive.out.find("derived 1 day from 2 ticks"), std::string::npos) << derive.out;
   EXPECT_EQ(Select("Historical", "select closing, shares_traded from datastore",
                    {"closing", "shares_traded"}),
             (Rows{{"12", "300"}}));
