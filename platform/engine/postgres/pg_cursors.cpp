@@ -64,8 +64,9 @@ TickCursor::TickCursor(Session& session, const std::string& table, const std::st
 
 void TickCursor::Fetch(const std::string& symbol, const std::string& time, int64_t id) {
   const std::string id_text = std::to_string(id);
-  batch_ = result_ ? kTickBatch : kTickFirstBatch;
-  result_ = session_.Run(TickScanSql(table_, batch_), {symbol.c_str(), time.c_str(), id_text.c_str()});
+  const int limit = result_ ? kTickBatch : kTickFirstBatch;
+  result_ = session_.Run(TickScanSql(table_, limit), {symbol.c_str(), time.c_str(), id_text.c_str()});
+  batch_ = limit;
   next_ = 0;
 }
 
