@@ -407,6 +407,23 @@ TEST_F(PgDriverTest, LargeScanStreamsThroughTheIndex) {
   EXPECT_EQ(c->CountRows("hist030707", kRows * 2), kRows + 1);
 }
 
+TEST_F(PgDriverTest, ScanFailureIsRaisedNotTakenForTheEnd) {
+  auto w = Connect(true);
+  std::vector<Tick> ticks;
+  for (int i = 0; i < 3 * pg::kTickFirstBatch; ++i) ticks.push_back({"ABC", "09:30:00", double(i)});
+  LoadTicks(*w, "hist030708", ticks);
+  auto c = Connect();
+  auto cursor = c->SeekTicks("hist030708", "ABC", false, 0);
+  std::vector<Value> row;
+  int read = 0;
+  while (read < pg::kTickFirstBatch && cursor->Next(row)) ++read;
+  ASSERT_EQ(read, pg::kTickFirstBatch);
+  w->ExecuteScript("DROP TABLE hist030708");
+  EXPECT_THROW(cursor->Next(row), EDBEngineError);
+  EXPECT_THROW(cursor->Next(row), EDBEngineError);
+  EXPECT_TRUE(c->Healthy());
+}
+
 TEST_F(PgDriverTest, BrokenConnectionIsUnhealthyAndThePoolReplacesIt) {
   Admin admin(TestServer());
   // Idle connection whose server session ends: noticed before any use.
