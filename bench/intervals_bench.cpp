@@ -12,8 +12,9 @@
 //
 // --server-only skips the peers, for profiling the server alone.
 //
-// DIR (default ./bench-data/intervals) holds the generated data set, which is
-// reused by later runs; the settings file and log of the run go there too.
+// DIR (default histdata-intervals-bench in the system's temporary folder)
+// holds the generated data set, which later runs reuse; the settings file and
+// log of the run go there too.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -231,7 +232,8 @@ std::string Executable() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string data_dir = "bench-data/intervals";
+  namespace fs = std::filesystem;
+  std::string data_dir = (fs::temp_directory_path() / "histdata-intervals-bench").string();
   int reps = 5;
   bool pandas = true;
   bool peers = true;
@@ -250,7 +252,6 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  namespace fs = std::filesystem;
   signal(SIGPIPE, SIG_IGN);
   fs::create_directories(data_dir);
   data_dir = fs::absolute(data_dir).lexically_normal().string();
