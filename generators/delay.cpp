@@ -3,9 +3,9 @@
 // Today's table is read up to the current time less one hour. When today has
 // no such tick, the answer is the symbol's last tick on the most recent
 // earlier day that has a table, however far back that day lies, as long as
-// it is at most 36,500 days (just under a century) before today: a table
-// name holds the year without its century, so looking further back would
-// read today's tables again as if they were a century old. Days without a
+// it is less than 36,524 days (a century at its shortest) before today: a
+// table name holds the year without its century, so looking further back
+// would read today's tables again as if they were a century old. Days without a
 // table cost one presence test each, so a store with no earlier table at all
 // pays that many tests once per such request. Having read a table more than
 // 7 days old, the search stops whatever it found. Finding no tick at all
@@ -15,6 +15,7 @@
 #include <string>
 
 #include "data/lookups.h"
+#include "generators/tick_scan.h"
 #include "platform/rtl/numbers.h"
 #include "service/hist.h"
 
@@ -22,8 +23,6 @@ namespace hist {
 
 namespace {
 
-// Fewer days than any hundred years, so no day-table name is probed twice.
-constexpr int kMaxLookBackDays = 36500;
 // After reading a table this many days old or older, the search stops.
 constexpr double kLastDayOfDelay = 7;
 
@@ -34,8 +33,6 @@ struct KeptTick {
   double bid = 0.0, offer = 0.0, price = 0.0;
   int32_t bid_size = 0, offer_size = 0, volume = 0;
 };
-
-int64_t ToMs(double time) { return std::llround(time * static_cast<double>(rtl::kMsPerDay)); }
 
 // Keeps each row of `symbol` from the symbol's first row on while its time is
 // at or before `cutoff_ms` (none for earlier days); leaves the table closed.
@@ -53,7 +50,7 @@ void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited
   engine::TField& volume = table.FieldByName("Volume");
   while (!table.Eof() && sym.AsStringView() == symbol) {
     const double t = time.AsDateTime();
-    if (limited && ToMs(t) > cutoff_ms) break;
+    if (limited && TimeToMs(t) > cutoff_ms) break;
     kept.time = t;
     kept.bid = bid.AsFloat();
     kept.offer = offer.AsFloat();
@@ -73,7 +70,7 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
   // request at midnight does not mix two days.
   const TDateTime now = rtl::Now();
   const TDateTime today = std::floor(now);
-  const int64_t cutoff_ms = ToMs(now - today - rtl::kOneHour);
+  const int64_t cutoff_ms = TimeToMs(now - today - rtl::kOneHour);
   TDateTime Day = today;
   KeptTick kept;
 
@@ -85,7 +82,7 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
 
   while (kept.time == 0.0) {
     bool found = false;
-    while (!found && today - Day < kMaxLookBackDays) {
+    while (!found && today - Day < kDaysWithDistinctNames - 1) {
       Day -= 1;
       if (HistTable.Active()) HistTable.Close();
       HistTable.TableName = GetFileName(Day);

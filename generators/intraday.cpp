@@ -30,7 +30,8 @@ void THistData::DoGenIntraday(const std::string& Symbol, TWebResponse& Response,
 
   // The last price carries across days: the first tick of a day is compared
   // with the last one written the day before.
-  for (TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd); Day <= dateEnd; Day += 1) {
+  const TDateTime first = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
+  for (TDateTime Day = first; Day <= dateEnd; Day += 1) {
     if (HistTable.Active()) HistTable.Close();
     HistTable.TableName = GetFileName(Day);
     HistTable.ReadOnly = true;

@@ -12,6 +12,11 @@ int64_t TimeToMs(rtl::TDateTime time) {
   return std::llround(time * static_cast<double>(rtl::kMsPerDay));
 }
 
+rtl::TDateTime FirstDayToRead(rtl::TDateTime start, rtl::TDateTime dateEnd) {
+  const rtl::TDateTime earliest = dateEnd - (kDaysWithDistinctNames - 1);
+  return start < earliest ? earliest : start;
+}
+
 std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
                               const TickWindow& window, int DayCount) {
   std::string line = zetlog::LogTimePrefix();

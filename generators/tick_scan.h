@@ -71,6 +71,16 @@ class TickScan {
   engine::TField* offer_size_ = nullptr;
 };
 
+// Consecutive days whose table names are all different: a name carries the
+// year without its century, and a hundred years hold at least 36,524 days.
+inline constexpr int kDaysWithDistinctNames = 36524;
+
+// The first day a loop that ends at `dateEnd` reads: `start`, or for a range
+// longer than kDaysWithDistinctNames the first day of its last such stretch,
+// since the days before it would read the same tables again and repeat
+// their ticks.
+rtl::TDateTime FirstDayToRead(rtl::TDateTime start, rtl::TDateTime dateEnd);
+
 // A time of day in whole milliseconds, rounded to the nearest.
 int64_t TimeToMs(rtl::TDateTime time);
 

@@ -60,7 +60,7 @@ void THistData::DoGenUWIntraday(const std::string& Symbol, TWebResponse& Respons
     return;
   }
 
-  TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
+  TDateTime Day = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
   int passes = 0;
   for (;;) {
     while (Day <= window.dateEnd) {

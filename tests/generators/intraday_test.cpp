@@ -113,6 +113,13 @@ TEST_P(IntradayTicksTest, RangeWithoutTablesGivesTheTwoErrorLines) {
   EXPECT_EQ(r.chunks.size(), 2u);
 }
 
+TEST_P(IntradayTicksTest, RangeLongerThanACenturyReadsEachTableOnce) {
+  // 4 July 1903 and 4 July 2003 share the table name hist030704.
+  stores.AddTicks(kJul4, {Tick("09:30:00", 10)});
+  HttpReply r = Get("/?symbol=0005&dateStart=1903/07/04&dateOver=2003/07/04");
+  EXPECT_EQ(r.body, Line(0, "2003/7/4", "09:30:00", "10") + "NOTE|RECORDCOUNT|1|\r\n");
+}
+
 TEST_P(IntradayTicksTest, DateBeginAfterDateEndReadsNothing) {
   stores.AddTicks(kJul3, {Tick("09:30:00", 10)});
   stores.AddTicks(kJul4, {Tick("09:30:00", 10)});
