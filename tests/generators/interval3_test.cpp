@@ -73,6 +73,19 @@ TEST_P(Interval3Test, UWExampleFillsTheDayWithDashLines) {
   EXPECT_EQ(r.chunks.size(), 2u + 78u + 1u);
 }
 
+TEST_P(Interval3Test, UWWithoutTimesFillsTheDefaultWindow) {
+  // The default window 09:50:00 to 16:04:59 starts one slot less a second
+  // earlier, so one-minute slots begin at 09:49:01 and the last whole one
+  // ends at 16:05:00, one second after the end time.
+  Set("CalcMode", "UW");
+  stores.AddTicks(kJul4, {Tick("09:50:30", 10, 100)});
+  HttpReply r = Get("/?symbol=0005&mode=6&interval=60" + kJul4Only);
+  const std::string d = "2003/07/04";
+  EXPECT_EQ(r.body, Dash(0, d, "09:49:01") +
+                        Bar(1, d, "09:50:01", "10.000", "10.000", "10.000", "10.000", "100") +
+                        Dashes(2, d, At(9, 51, 1), At(16, 4, 1), 60) + Count(375));
+}
+
 TEST_P(Interval3Test, DCExampleFollowsBidAndOfferWithoutFill) {
   stores.AddTicks(kJul4, {Tick("09:31:00", 10, 100, 9.9, 10.1), Tick("09:33:00", 10.5, 250, 10.4, 10.6),
                           Tick("09:41:00", 10.2, 300, 10.1, 10.3)});
