@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "data/lookups.h"
+#include "generators/tick_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
@@ -58,8 +59,11 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
   std::string line;
 
   TableCloser closer(HistTable);
-  for (TDateTime Day = SeekDateByCount(DayCount, DateStart, DateOver); Day <= DateOver;
-       Day = Day + 1) {
+  // A range longer than a century would read the same tables again (their
+  // names carry no century) and repeat their bars.
+  const TDateTime ReadFrom =
+      FirstDayToRead(SeekDateByCount(DayCount, DateStart, DateOver), DateOver);
+  for (TDateTime Day = ReadFrom; Day <= DateOver; Day = Day + 1) {
     HistTable.Close();
     HistTable.TableName = GetFileName(Day);
     HistTable.ReadOnly = true;

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "data/lookups.h"
+#include "generators/tick_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
@@ -275,7 +276,9 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
 
   size_t LastDayTicks = 0;
   TableCloser closer(HistTable);
-  TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
+  // A range longer than a century would read the same tables again (their
+  // names carry no century) and repeat their bars.
+  TDateTime Day = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
   const bool DataExists = PreCheckExistDaysData(dateBegin, dateEnd);
   for (; Day <= dateEnd; Day = Day + 1) {
     HistTable.Close();

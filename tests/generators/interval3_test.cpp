@@ -191,6 +191,15 @@ TEST_P(Interval3Test, DayWithoutTheSymbolAddsNothingInEveryMode) {
                          Dash(1, d, "09:35:00") + Count(2));
 }
 
+TEST_P(Interval3Test, RangeLongerThanACenturyReadsEachTableOnce) {
+  // 4 July 1903 and 4 July 2003 name the same table; its bars come once.
+  stores.AddTicks(kJul4, {Tick("09:31:00", 10, 100, 9.9, 10.1)});
+  HttpReply r = Get(Mode6("0005", "&timeStart=09:30:00&timeOver=09:35:00",
+                          "&dateStart=1903/07/04&dateOver=2003/07/04", 300));
+  EXPECT_EQ(r.body,
+            Bar(0, "2003/07/04", "09:30:00", "10.000", "10.100", "9.900", "10.000", "100") + Count(1));
+}
+
 TEST_P(Interval3Test, TicksBeforeTimeBeginCountOnLaterDaysOnly) {
   Set("CalcMode", "UW");
   stores.AddTicks(kJul3, {Tick("09:00:00", 5, 50), Tick("09:31:00", 10, 100)});

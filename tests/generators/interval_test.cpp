@@ -148,6 +148,16 @@ TEST_P(IntervalTest, DayCountStartsFromTheDaysWithData) {
                         Count(1));
 }
 
+TEST_P(IntervalTest, RangeLongerThanACenturyReadsEachTableOnce) {
+  // 4 July 1903 and 4 July 2003 name the same table; read twice, its last
+  // bar would be written by the second reading's first tick.
+  stores.AddTicks(kJul4, {Tick("09:30:05", 10, 100), Tick("09:31:10", 11, 300),
+                          Tick("09:32:00", 12, 600)});
+  HttpReply r = Get(Mode4("0005", "&dateStart=1903/07/04&dateOver=2003/07/04"));
+  EXPECT_EQ(r.body, Bar(0, "2003/07/04", "09:31:00", "10.00", "11.00", "11.00", "11.00", 300) +
+                        Count(1));
+}
+
 TEST_P(IntervalTest, IntervalOfZeroOrLessIsRefused) {
   stores.AddNames({{"0005", "HSBC", "HK"}});
   stores.AddTicks(kJul4, {Tick("09:30:05", 10, 100), Tick("09:31:10", 11, 300), Tick("09:32:00", 12, 600)});
