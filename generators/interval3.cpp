@@ -18,7 +18,6 @@
 //  - "UW" with ExecutionTickOnly: as "UW", but before the nominal update time
 //    only ticks that add volume count.
 #include <cstdint>
-#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
