@@ -2,17 +2,18 @@
 //
 // Today's table is read up to the current time less one hour. When today has
 // no such tick, the answer is the symbol's last tick on the most recent
-// earlier day that has a table, however far back that day lies, as long as
-// it is less than 36,524 days (a century at its shortest) before today: a
-// table name holds the year without its century, so looking further back
-// would read today's tables again as if they were a century old. Days without a
-// table cost one presence test each, so a store with no earlier table at all
-// pays that many tests once per such request. Having read a table more than
-// 7 days old, the search stops whatever it found. Finding no tick at all
-// gives "ERROR|Record not found.|" as the last bytes of the body, without
-// CR LF.
+// earlier day that has a table, however far back that day lies: the step
+// back over days without a table ends at the oldest day table the store
+// holds, found with one look at the store, so an unknown symbol costs no
+// more than the tables there are. A table name holds the year without its
+// century, so a name stands for its latest day before today, and the walk
+// never goes back a century or more (it would read today's tables again as
+// if they were a century old). Having read a table more than 7 days old,
+// the search stops whatever it found. Finding no tick at all gives
+// "ERROR|Record not found.|" as the last bytes of the body, without CR LF.
 #include <cmath>
 #include <string>
+#include <vector>
 
 #include "data/lookups.h"
 #include "generators/tick_scan.h"
@@ -25,6 +26,25 @@ namespace {
 
 // After reading a table this many days old or older, the search stops.
 constexpr double kLastDayOfDelay = 7;
+
+// The oldest day among the day tables `names`, each taken as its latest day
+// before `today`; +infinity when there is none.
+TDateTime OldestDayBefore(const std::vector<std::string>& names, TDateTime today) {
+  const rtl::DateTimeParts now = rtl::DecodeDateTime(today);
+  const int century = now.year - now.year % 100;
+  TDateTime oldest = INFINITY;
+  for (const std::string& name : names) {
+    const int yy = std::stoi(name.substr(4, 2));
+    const int mm = std::stoi(name.substr(6, 2));
+    const int dd = std::stoi(name.substr(8, 2));
+    TDateTime day;
+    if (!rtl::TryEncodeDate(century + yy, mm, dd, day) || day >= today) {
+      if (!rtl::TryEncodeDate(century + yy - 100, mm, dd, day)) continue;
+    }
+    if (day < oldest) oldest = day;
+  }
+  return oldest;
+}
 
 // The symbol's last kept tick. `time` 0 means none kept, as a tick stamped
 // exactly at midnight is taken to be.
@@ -80,9 +100,12 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
   HistTable.TableName = GetFileName(Day);
   if (HistTable.Exists()) KeepLastTick(HistTable, Symbol, true, cutoff_ms, kept);
 
+  // Looked up only when the walk back is needed.
+  TDateTime oldest = NAN;
   while (kept.time == 0.0) {
+    if (std::isnan(oldest)) oldest = OldestDayBefore(HistTable.DayTableNames(), today);
     bool found = false;
-    while (!found && today - Day < kDaysWithDistinctNames - 1) {
+    while (!found && Day > oldest && today - Day < kDaysWithDistinctNames - 1) {
       Day -= 1;
       if (HistTable.Active()) HistTable.Close();
       HistTable.TableName = GetFileName(Day);

@@ -70,6 +70,9 @@ class Connection {
                                             bool with_time, double time) = 0;
   // Rows of the table, counting no further than `limit`.
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
+  // Names of every day table of the store ("hist" and six digits), in no
+  // particular order: one look at the store, however many tables it holds.
+  virtual std::vector<std::string> ListDayTables() = 0;
 
   // --- Statements ----------------------------------------------------------
   // `params` fill the placeholders in order.

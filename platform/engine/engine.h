@@ -149,6 +149,8 @@ class TTable : public TDataSet {
 
   // Presence of the table named TableName in the database, without opening.
   bool Exists();
+  // Names of every day table ("hist" and six digits) of the database.
+  std::vector<std::string> DayTableNames();
   // Nearest-key search on an open table: positions on the first row whose
   // key is at or after (symbol) or (symbol, time), or past the last row.
   // Never fails for want of a row.

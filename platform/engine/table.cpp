@@ -40,6 +40,8 @@ bool TTable::Exists() {
   return OpenConnection().TableExists(TableName);
 }
 
+std::vector<std::string> TTable::DayTableNames() { return OpenConnection().ListDayTables(); }
+
 std::unique_ptr<Cursor> TTable::OpenCursor(Connection& connection) {
   if (TableName.empty()) throw EDatabaseError("Table name is empty");
   if (!connection.TableExists(TableName)) {

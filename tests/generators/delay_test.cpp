@@ -111,6 +111,16 @@ TEST_P(DelayedTickTest, SearchEndsWhenNoEarlierTableExists) {
   EXPECT_EQ(Get("/?symbol=0005&mode=2").body, kNotFound);
 }
 
+TEST_P(DelayedTickTest, StepsBackOverYearsWithoutTablesToTheOldestTable) {
+  // The only earlier table is years old and its name's year is "99": it
+  // stands for 1999, the latest such day before today.
+  stores.AddTicks(EncodeDate(1999, 12, 31), {Tick("16:00:00", 7)});
+  stores.AddTicks(kJul4, {Tick("15:00:00", 1)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("1999/12/31", "16:00:00", "7.00"));
+  // A symbol no table holds is answered once the oldest table has been read.
+  EXPECT_EQ(Get("/?symbol=0099&mode=2").body, kNotFound);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, DelayedTickTest, ::testing::ValuesIn(Backends()), BackendName);
 
 }  // namespace

@@ -36,6 +36,18 @@ class PgConnection : public Connection {
     return PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't';
   }
 
+  std::vector<std::string> ListDayTables() override {
+    Result r = session_.Run(
+        "SELECT c.relname FROM pg_catalog.pg_class c "
+        "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+        "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND c.relname ~ '^hist[0-9]{6}$' "
+        "AND n.nspname = ANY (current_schemas(false))",
+        {});
+    std::vector<std::string> names;
+    for (int i = 0; i < PQntuples(r.get()); ++i) names.emplace_back(PQgetvalue(r.get(), i, 0));
+    return names;
+  }
+
   std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol, bool with_time,
                                     double time) override {
     std::string time_text;

@@ -20,6 +20,18 @@ namespace engine {
 namespace {
 
 using sqlite::Db;
+
+// "hist" and six digits, any letter case: the name of one day's table.
+bool IsDayTableName(const std::string& name) {
+  if (name.size() != 10) return false;
+  for (int i = 0; i < 4; ++i) {
+    if ((name[i] | 0x20) != "hist"[i]) return false;
+  }
+  for (size_t i = 4; i < 10; ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
 using sqlite::QuoteTableName;
 using sqlite::RowCursor;
 using sqlite::Stmt;
@@ -130,6 +142,18 @@ class FileConnection : public Connection {
     return CountRowsIn(*db_, table, limit);
   }
 
+  std::vector<std::string> ListDayTables() override {
+    std::unique_ptr<Stmt> stmt = db_->Prepare(
+        "SELECT name FROM sqlite_master WHERE type = 'table' AND name LIKE 'hist______'");
+    std::vector<std::string> names;
+    while (stmt->Step()) {
+      const unsigned char* text = sqlite3_column_text(stmt->get(), 0);
+      std::string name = text ? reinterpret_cast<const char*>(text) : "";
+      if (IsDayTableName(name)) names.push_back(std::move(name));
+    }
+    return names;
+  }
+
   std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
     std::unique_ptr<Stmt> stmt = db_->Prepare(Render(sql));
     for (size_t i = 0; i < params.size(); ++i) stmt->Bind(static_cast<int>(i + 1), params[i].value, params[i].type);
@@ -210,6 +234,18 @@ class FolderConnection : public Connection {
 
   int64_t CountRows(const std::string& table, int64_t limit) override {
     return CountRowsIn(*ReadTable(table), table, limit);
+  }
+
+  std::vector<std::string> ListDayTables() override {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
+      const std::filesystem::path& p = entry.path();
+      if (p.extension() != ".db" || !entry.is_regular_file(ec)) continue;
+      std::string name = p.stem().string();
+      if (IsDayTableName(name)) names.push_back(std::move(name));
+    }
+    return names;
   }
 
   std::unique_ptr<Cursor> Query(const Statement&, const std::vector<BoundParam>&) override {

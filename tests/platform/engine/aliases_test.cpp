@@ -116,6 +116,7 @@ class BrokenConnection : public engine::Connection {
   bool healthy = true;
   bool Healthy() override { return healthy; }
   bool TableExists(const std::string&) override { return false; }
+  std::vector<std::string> ListDayTables() override { return {}; }
   std::unique_ptr<engine::Cursor> SeekTicks(const std::string&, std::string_view, bool, double) override {
     return nullptr;
   }
