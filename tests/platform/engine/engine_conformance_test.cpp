@@ -2,6 +2,7 @@
 // SQLite always, PostgreSQL when HISTDATA_TEST_PG names a server (otherwise
 // its instances are skipped, never passed). A driver joins by one line in
 // kDrivers.
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -136,6 +137,17 @@ TEST_P(EngineConformance, PresenceIsTestedWithoutOpening) {
   EXPECT_FALSE(table.Exists());
   EXPECT_THROW(table.Open(), engine::EDBEngineError);
   EXPECT_FALSE(table.Active());
+}
+
+TEST_P(EngineConformance, DayTablesAreListedInOneLook) {
+  EXPECT_TRUE(table.DayTableNames().empty());
+  stores->AddTicks(kDay, {{At(9, 0, 0), "X"}});
+  stores->AddTicks(rtl::EncodeDate(1999, 12, 31), {{At(9, 0, 0), "X"}});
+  // Tables of the other stores are not day tables.
+  stores->AddNames({{"X", "x", "x"}});
+  std::vector<std::string> names = table.DayTableNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"hist030704", "hist991231"}));
 }
 
 TEST_P(EngineConformance, RowCountAnswersTheMoreThanTenQuestion) {
