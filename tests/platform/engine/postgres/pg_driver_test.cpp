@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <limits>
@@ -344,6 +345,19 @@ TEST_F(PgDriverTest, TickTablePresenceSearchAndCount) {
   EXPECT_EQ(c->CountRows("hist030704", std::numeric_limits<int64_t>::max()), 7);
   EXPECT_EQ(c->CountRows("hist030704", 0), 0);
   EXPECT_THROW(c->CountRows("hist030705", 10), EDBEngineError);
+}
+
+TEST_F(PgDriverTest, ListsDayTablesOnly) {
+  auto w = Connect(true);
+  w->CreateTickTable("hist030704");
+  w->CreateTickTable("HIST030707");
+  w->ExecuteScript(
+      "CREATE TABLE hist03070 (a int); CREATE TABLE hist0307041 (a int); CREATE TABLE histabcdef (a int);"
+      "CREATE TABLE datastore (a int); CREATE SCHEMA other; CREATE TABLE other.hist030708 (a int);");
+  auto c = Connect();
+  std::vector<std::string> names = c->ListDayTables();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"hist030704", "hist030707"}));
 }
 
 TEST_F(PgDriverTest, LargeScanStreamsThroughTheIndex) {
