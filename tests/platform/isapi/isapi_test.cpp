@@ -34,7 +34,7 @@ class LibraryEnvironment : public ::testing::Environment {
   static IsapiLibrary* lib;
 
   void SetUp() override {
-    fs::path so = fs::absolute("platform/isapi/libhistdata-isapi.so");
+    const fs::path so = HISTDATA_ISAPI_LIBRARY;
     root_ = fs::temp_directory_path() / ("isapi-test-" + std::to_string(getpid()));
     fs::create_directories(root_ / "data");
     fs::create_directories(root_ / "log");
