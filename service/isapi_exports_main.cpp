@@ -7,9 +7,10 @@
 // where Windows forbids most of it. The unload steps run when the library is
 // unloaded.
 //
-// Outside Windows the stores and the log are found through the environment:
-// HISTDATA_DATA_DIR (data folder, default "."), HISTDATA_ALIASES (alias
-// configuration file) and HISTDATA_LOG_DIR (log folder).
+// The stores are found through the environment: HISTDATA_DATA_DIR (data
+// folder, default ".") and HISTDATA_ALIASES (alias configuration file).
+// The log is "C:\HistData\VELD.log" on Windows; elsewhere it goes to the
+// folder named by HISTDATA_LOG_DIR.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -97,7 +98,8 @@ HISTDATA_EXPORT DWORD WINAPI HttpExtensionProc(EXTENSION_CONTROL_BLOCK* ecb) {
 HISTDATA_EXPORT BOOL WINAPI TerminateExtension(DWORD /*flags*/) { return kTrue; }
 
 #ifdef _WIN32
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+// Unmangled, or the runtime would call its own empty one instead.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   // At process exit (reserved non-null) other threads are already gone and
   // the modules' resources go with the process.
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) Unload();

@@ -58,6 +58,15 @@ std::string LowerCopy(std::string_view s) {
   return out;
 }
 
+#ifdef _WIN32
+// Binary, so that the bytes are read as they are: no line-end translation,
+// and a Ctrl-Z does not end the file.
+constexpr int kOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
+#else
+// Non-blocking, so that a FIFO in the file's place cannot hang the reader.
+constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+#endif
+
 // No settings file is this large; the cap keeps a damaged or runaway file
 // from exhausting memory on every read.
 constexpr size_t kMaxFile = 64u << 20;
@@ -65,7 +74,7 @@ constexpr size_t kMaxFile = 64u << 20;
 // The whole file (at most kMaxFile bytes of it), or false when it is not a
 // readable regular file.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -10,6 +10,16 @@
 #include <mutex>
 #include <stdexcept>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
 #include "platform/os/named_lock.h"
 #include "platform/os/registry.h"
 #include "settings/http_get.h"
@@ -26,6 +36,22 @@ namespace {
   throw std::runtime_error("Cannot create file \"" + file_name + "\". " + strerror(err));
 }
 
+#ifdef _WIN32
+// rename refuses to replace an existing file here; MoveFileEx replaces it
+// in one step. Sets errno on failure, as rename does.
+int MoveOver(const char* from, const char* to) {
+  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+  const DWORD error = GetLastError();
+  errno = (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+           error == ERROR_LOCK_VIOLATION)
+              ? EACCES
+              : EIO;
+  return -1;
+}
+#else
+int MoveOver(const char* from, const char* to) { return rename(from, to); }
+#endif
+
 // Writes `text` to a temporary file beside `file_name`, then renames it
 // over `file_name`: rename replaces a file in one step, so a concurrent
 // reader never sees a half-written settings file.
@@ -33,7 +59,9 @@ void ReplaceFile(const std::string& file_name, const std::string& text) {
   std::string temp = file_name + ".XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) RaiseCreateError(file_name, errno);
-  fchmod(fd, 0644);
+#ifndef _WIN32
+  fchmod(fd, 0644);  // readable by all, as a file made by other means
+#endif
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -46,7 +74,7 @@ void ReplaceFile(const std::string& file_name, const std::string& text) {
     }
     done += static_cast<size_t>(n);
   }
-  if (close(fd) != 0 || rename(temp.c_str(), file_name.c_str()) != 0) {
+  if (close(fd) != 0 || MoveOver(temp.c_str(), file_name.c_str()) != 0) {
     const int err = errno;
     unlink(temp.c_str());
     RaiseCreateError(file_name, err);

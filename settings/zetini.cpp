@@ -15,6 +15,12 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+#ifdef _WIN32
+constexpr char kSeparator[] = "\\";
+#else
+constexpr char kSeparator[] = "/";
+#endif
+
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
@@ -22,7 +28,8 @@ char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) :
 std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name) {
   const std::string name = file_name.empty() ? "zet.ini" : std::string(file_name);
   for (const std::string& path :
-       {"./" + name, os::ModuleFolder() + "/" + name, os::SystemSettingsFolder() + "/" + name}) {
+       {std::string(".") + kSeparator + name, os::ModuleFolder() + kSeparator + name,
+        os::SystemSettingsFolder() + kSeparator + name}) {
     if (FileExists(path)) return std::make_unique<TIniFile>(path);
   }
   // No local file: the registry says where to download it from. The

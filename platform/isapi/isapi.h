@@ -6,6 +6,13 @@
 #define HISTDATA_PLATFORM_ISAPI_ISAPI_H_
 
 #ifdef _WIN32
+// No min and max macros: they would break std::min and std::max.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
 #include <windows.h>
 #include <httpext.h>
 #else

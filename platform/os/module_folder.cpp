@@ -1,7 +1,9 @@
 // dladdr names the object that contains a given address, which is what a
 // library loaded into a host process needs to find its own files. For the
 // main program it reports argv[0], which may be relative or a bare name, so
-// the executable's path comes from /proc instead.
+// the executable's path comes from /proc instead. Windows asks the loader:
+// module_folder_win.cpp.
+#ifndef _WIN32
 #ifndef _GNU_SOURCE
 #define _GNU_SOURCE
 #endif
@@ -52,3 +54,5 @@ std::string ModuleFolder() {
 }
 
 }  // namespace os
+
+#endif  // _WIN32

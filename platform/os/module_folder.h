@@ -7,8 +7,8 @@
 
 namespace os {
 
-// Absolute folder without a trailing separator ("/" stays "/"); empty when
-// the platform cannot tell.
+// Absolute folder without a trailing separator ("/" stays "/", as a Windows
+// drive's root "C:\" does); empty when the platform cannot tell.
 std::string ModuleFolder();
 
 }  // namespace os

@@ -4,6 +4,9 @@
 // so that a damaged file reads as missing values rather than failing.
 #include "platform/os/registry.h"
 
+// Windows reads the machine's registry itself: registry_win.cpp.
+#ifndef _WIN32
+
 #include <sys/stat.h>
 
 #include <fstream>
@@ -234,3 +237,5 @@ std::string RegistryKey::ReadString(std::string_view name) const {
 }
 
 }  // namespace os
+
+#endif  // _WIN32

@@ -1,8 +1,40 @@
 #include "platform/os/system_folder.h"
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <cstdlib>
+#endif
 
 namespace os {
+
+#ifdef _WIN32
+
+std::string SystemSettingsFolder() {
+  std::string folder(MAX_PATH, '\0');
+  UINT n = GetWindowsDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
+  if (n >= folder.size()) {
+    // Too small: n is the size needed, terminating zero included.
+    folder.resize(n);
+    n = GetWindowsDirectoryA(folder.data(), static_cast<UINT>(folder.size()));
+    if (n >= folder.size()) n = 0;
+  }
+  folder.resize(n);
+  // Only a drive's root ("C:\") keeps its separator.
+  while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/') &&
+         folder[folder.size() - 2] != ':') {
+    folder.pop_back();
+  }
+  return folder;
+}
+
+#else
 
 std::string SystemSettingsFolder() {
   const char* dir = std::getenv("HISTDATA_SYSCONF_DIR");
@@ -10,5 +42,7 @@ std::string SystemSettingsFolder() {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   return folder;
 }
+
+#endif
 
 }  // namespace os

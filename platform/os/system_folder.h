@@ -6,9 +6,10 @@
 
 namespace os {
 
-// "/etc/histdata", or the folder named by the environment variable
-// HISTDATA_SYSCONF_DIR when it is set and not empty. No trailing separator.
-// Read afresh on every call so that a changed environment takes effect.
+// On Windows the Windows folder. Elsewhere "/etc/histdata", or the folder
+// named by the environment variable HISTDATA_SYSCONF_DIR when it is set and
+// not empty. No trailing separator (a drive's root "C:\" keeps it). Asked
+// afresh on every call so that a changed environment takes effect.
 std::string SystemSettingsFolder();
 
 }  // namespace os

@@ -19,11 +19,15 @@ struct VersionValues {
   const char* comments;
 };
 
+#ifndef _WIN32
 // The values of the running program, or nullptr when it was built without
 // them. A program provides them by defining
 //   extern "C" const os::VersionValues histdata_version_resource
-// (cmake/version generates that definition for each program).
+// (cmake/version generates that definition for each program). Windows
+// programs carry a real version resource in their executable file instead,
+// which is read from there.
 const VersionValues* VersionResource();
+#endif
 
 }  // namespace os
 
