@@ -60,12 +60,10 @@ TRequestFields::TRequestFields(std::string_view text) {
       // The piece is decoded whole, so the name ends at the first "=" of
       // the decoded text.
       std::string field = DecodeField(piece);
+      // A piece without "=" names no value and is not a field: "?mode&mode=2"
+      // asks for mode 2.
       size_t eq = field.find('=');
-      if (eq == std::string::npos) {
-        fields_.push_back({std::move(field), std::string()});
-      } else {
-        fields_.push_back({field.substr(0, eq), field.substr(eq + 1)});
-      }
+      if (eq != std::string::npos) fields_.push_back({field.substr(0, eq), field.substr(eq + 1)});
     }
     start = end + 1;
   }

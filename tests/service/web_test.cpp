@@ -105,9 +105,10 @@ TEST(RequestFieldsTest, Decoding) {
 }
 
 TEST(RequestFieldsTest, Lookup) {
-  hist::TRequestFields fields("symbol=0005&&mode&DayCount=3&daycount=4&x==y&empty=");
+  hist::TRequestFields fields("symbol=0005&&mode&DayCount=3&daycount=4&x==y&empty=&mode=2");
   EXPECT_EQ(fields.Value("SYMBOL"), "0005");
-  EXPECT_EQ(fields.Value("mode"), "");
+  // A piece without "=" is no field: the later mode=2 counts.
+  EXPECT_EQ(fields.Value("mode"), "2");
   EXPECT_EQ(fields.Value("DayCount"), "3");
   EXPECT_EQ(fields.Value("x"), "=y");
   EXPECT_EQ(fields.Value("empty"), "");
