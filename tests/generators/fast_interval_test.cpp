@@ -89,6 +89,21 @@ TEST_P(FastIntervalTest, BackCountWritesOnlyTheLastBarsFromBeforeTheRange) {
       << stores.ReadLog();
 }
 
+TEST_P(FastIntervalTest, BackCountOfLongerBarsAsksForAllTheirMinuteRows) {
+  // One look-back bar of 5 minutes needs the 5 minute rows before the range.
+  std::vector<MinuteBarRow> rows;
+  for (int m = 0; m < 10; ++m) rows.push_back(Row(At(kJul4, 10, m), 10 + m, 1));
+  rows.push_back(Row(At(kJul4, 10, 10), 20, 2));
+  rows.push_back(Row(At(kJul4, 10, 11), 21, 3));
+  rows.push_back(Row(At(kJul4, 10, 15), 30, 4));
+  stores.AddMinuteBars(rows);
+  HttpReply r = Get(
+      "/?symbol=0005&mode=5&interval=5&iunit=1&BackCount=1&dateStart=2003/7/4&dateOver=2003/7/4"
+      "&timeStart=10:10:00&timeOver=12:00:00");
+  EXPECT_EQ(r.body, Bar(0, "2003/07/04", "10:05:00", "15.00", "20.00", "14.00", "19.50", 5) +
+                        Bar(1, "2003/07/04", "10:10:00", "20.00", "22.00", "19.00", "21.50", 5));
+}
+
 TEST_P(FastIntervalTest, ABarOutsideEverySessionIsDroppedWithoutFill) {
   stores.AddMinuteBars({Row(At(kJul4, 9, 29), 10, 1), Row(At(kJul4, 9, 35), 20, 2),
                         Row(At(kJul4, 9, 36), 30, 3)});

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/rtl/datetime.h"
 #include "tests/generators/bar_service_test.h"
@@ -191,6 +192,35 @@ TEST_P(Interval3Test, DayWithoutTheSymbolAddsNothingInEveryMode) {
                          Dash(1, d, "09:35:00") + Count(2));
 }
 
+TEST_P(Interval3Test, DayCountReadsEarlierDaysWholeAndReportsTheirMissingTable) {
+  // Eleven rows make a day count; the symbol's own ticks are few.
+  auto withOthers = [](std::vector<TickRow> rows) {
+    while (rows.size() < 11) rows.push_back(Tick("12:00:00", 50, 1, 49.9, 50.1, "0006"));
+    return rows;
+  };
+  const std::string target = Mode6("0005", "&timeStart=09:30:00&timeOver=09:40:00", kJul4Only,
+                                   300, "&DayCount=2");
+  // The 09:10 tick lies before the start time on the requested day: not read.
+  stores.AddTicks(kJul4, withOthers({Tick("09:10:00", 7, 10, 6.9, 7.1),
+                                     Tick("09:31:00", 10, 100, 9.9, 10.1)}));
+  const std::string jul4 = "2003/07/04";
+  // Two days are wanted but the one-day range holds one: the day before is
+  // read too, and its missing table is reported.
+  HttpReply missing = Get(target);
+  EXPECT_EQ(missing.body, kNoDataForDate +
+                              Bar(0, jul4, "09:30:00", "10.000", "10.100", "9.900", "10.000", "100") +
+                              Count(1));
+
+  // That earlier day is read from the symbol's first tick: the 09:00 tick
+  // joins the first slot.
+  stores.AddTicks(kJul3, withOthers({Tick("09:00:00", 5, 50, 4.9, 5.1),
+                                     Tick("09:32:00", 6, 80, 5.9, 6.1)}));
+  HttpReply both = Get(target);
+  EXPECT_EQ(both.body,
+            Bar(0, "2003/07/03", "09:30:00", "5.000", "6.100", "4.900", "6.000", "80") +
+                Bar(1, jul4, "09:30:00", "10.000", "10.100", "9.900", "10.000", "100") + Count(2));
+}
+
 TEST_P(Interval3Test, RangeLongerThanACenturyReadsEachTableOnce) {
   // 4 July 1903 and 4 July 2003 name the same table; its bars come once.
   stores.AddTicks(kJul4, {Tick("09:31:00", 10, 100, 9.9, 10.1)});
@@ -246,6 +276,29 @@ TEST_P(Interval3Test, ExecutionTickOnlyHidesQuoteSlotsBeforeTheNominalTime) {
                             Bar(1, d, "15:55:00", "10.500", "10.500", "10.500", "10.500", "-") +
                             Bar(2, d, "16:00:00", "10.700", "10.700", "10.700", "10.700", "-") +
                             Dash(3, d, "16:05:00") + Count(4));
+}
+
+TEST_P(Interval3Test, ExecutionTickOnlyJudgesAClosedSlotByItsStartAndTheLastSlotByItsLastTick) {
+  Set("CalcMode", "UW");
+  Set("ExecutionTickOnly", "Y");
+  // Slots of 300 s from 15:53:00; the 15:58 slot holds only a quote at
+  // 16:01, after the nominal time 16:00, and no volume.
+  const std::string target = Mode6("0005", "&timeStart=15:57:59&timeOver=16:10:00", kJul4Only, 300);
+  const std::string d = "2003/07/04";
+  stores.AddTicks(kJul4, {Tick("15:54:00", 10, 100), Tick("16:01:00", 10.5, 100)});
+  // As the day's last slot it is judged by its last tick (16:01): prices.
+  HttpReply last = Get(target);
+  EXPECT_EQ(last.body, Bar(0, d, "15:53:00", "10.000", "10.000", "10.000", "10.000", "100") +
+                           Bar(1, d, "15:58:00", "10.500", "10.500", "10.500", "10.500", "-") +
+                           Dash(2, d, "16:03:00") + Count(3));
+
+  // Closed by a later quote it is judged by its start (15:58): a dash line.
+  stores.AddTicks(kJul4, {Tick("16:04:00", 11, 100)});
+  HttpReply closed = Get(target);
+  EXPECT_EQ(closed.body, Bar(0, d, "15:53:00", "10.000", "10.000", "10.000", "10.000", "100") +
+                             Dash(1, d, "15:58:00") +
+                             Bar(2, d, "16:03:00", "11.000", "11.000", "11.000", "11.000", "-") +
+                             Count(3));
 }
 
 TEST_P(Interval3Test, ExecutionOpensASlotLeftWithoutPrices) {

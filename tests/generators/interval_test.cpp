@@ -80,6 +80,17 @@ TEST_P(IntervalTest, SmallerVolumeAtTheNextBarIsWrittenWhole) {
                         Count(1));
 }
 
+TEST_P(IntervalTest, BarWithAPriceOfZeroIsNotWrittenButPassesItsCloseOn) {
+  // The 09:31 bar closes at 0, so the 09:32 bar opens at 0: neither is
+  // written; the 09:33 bar opens at 12 and is.
+  stores.AddTicks(kJul4, {Tick("09:30:05", 10, 100), Tick("09:31:10", 0, 300),
+                          Tick("09:32:00", 12, 600), Tick("09:33:00", 13, 650),
+                          Tick("09:34:00", 14, 700)});
+  HttpReply r = Get(Mode4("0005", kJul4Only));
+  EXPECT_EQ(r.body, Bar(0, "2003/07/04", "09:33:00", "12.00", "13.00", "13.00", "13.00", 50) +
+                        Count(1));
+}
+
 TEST_P(IntervalTest, WindowTimesApplyOnlyOnTheirOwnDays) {
   stores.AddTicks(kJul2, {Tick("09:00:00", 100, 5), Tick("10:00:00", 1, 10), Tick("10:01:00", 2, 20),
                           Tick("12:00:00", 3, 30)});
