@@ -259,5 +259,15 @@ TEST(ProgramVersionInfo, ProgramWithoutValues) {
   for (int i = -1; i <= 11; ++i) EXPECT_EQ(info.GetVersionString(i), "") << i;
 }
 
+TEST(ProgramVersionInfo, MissingValuesReportedOnStandardError) {
+  testing::internal::CaptureStderr();
+  { TProgramVersionInfo info(nullptr); }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "GetFileVersionInfoSize error #:1813\n");
+  const os::VersionValues v = Values();
+  testing::internal::CaptureStderr();
+  { TProgramVersionInfo info(&v); }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
 }  // namespace
 }  // namespace zetlog
