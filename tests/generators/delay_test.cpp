@@ -66,6 +66,12 @@ TEST_P(DelayedTickTest, BeforeOneInTheMorningTodayCountsForNothing) {
   EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/03", "23:00:00", "1.00"));
 }
 
+TEST_P(DelayedTickTest, ALastTickStampedMidnightCountsAsNone) {
+  stores.AddTicks(kJul4 - 1, {Tick("15:00:00", 1)});
+  stores.AddTicks(kJul4, {Tick("00:00:00", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/03", "15:00:00", "1.00"));
+}
+
 TEST_P(DelayedTickTest, SizesRoundHalfToEven) {
   stores.AddTicks(kJul4, {{"10:00:00", "0005", 1, 2, 3, 2.5, 0.5, 3.5}});
   EXPECT_EQ(Get("/?symbol=0005&mode=2").body, "TICK|0|2003/07/04|10:00:00|1.00|2.00|3.00|2|4|0|\r\n");

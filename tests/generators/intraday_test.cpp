@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "log/zetUtilities.h"
 #include "platform/rtl/datetime.h"
@@ -163,6 +164,39 @@ TEST_P(IntradayTicksTest, DayCountOneStartsTodayOnlyWhenTodayHoldsMoreThanTenRow
 
   stores.AddTicks(kJul4, {Tick("09:01:00", 50, "0006")});  // eleven rows
   EXPECT_EQ(Get(target).body, Line(0, "2003/7/4", "10:30:00", "2") + "NOTE|RECORDCOUNT|1|\r\n");
+}
+
+TEST_P(IntradayTicksTest, TimeTextIsTheSecondOfTheNearestMillisecond) {
+  stores.AddTicks(kJul4, {Tick("10:00:00.600", 1), Tick("10:00:00.999", 2), Tick("10:00:01", 3)});
+  HttpReply r = Get("/?symbol=0005&dateStart=2003/07/04&dateOver=2003/07/04");
+  EXPECT_EQ(r.body, Line(0, "2003/7/4", "10:00:00", "1") + Line(1, "2003/7/4", "10:00:00", "2") +
+                        Line(2, "2003/7/4", "10:00:01", "3") + "NOTE|RECORDCOUNT|3|\r\n");
+}
+
+TEST_P(IntradayTicksTest, FloatsGoOutInTheirShortestGeneralForm) {
+  // Fifteen significant digits at most; the exponent form from 1E15 up and
+  // below 1E-4.
+  stores.AddTicks(kJul4, {{"09:30:00", "0005", 123456789012345678.0, 0.0001, 0.1 + 0.2, 1e15, 1e-5,
+                           999999999999999.0}});
+  HttpReply r = Get("/?symbol=0005&dateStart=2003/07/04&dateOver=2003/07/04");
+  EXPECT_EQ(r.body,
+            "TICK|0|2003/7/4|09:30:00|1.23456789012346E17|0.0001|0.3|1E15|999999999999999|1E-5|\r\n"
+            "NOTE|RECORDCOUNT|1|\r\n");
+}
+
+TEST_P(IntradayTicksTest, DayCountStartBeforeDateBeginReadsThoseDaysWholeAndFiltersAcrossThem) {
+  std::vector<TickRow> jul4 = {Tick("10:30:00", 7), Tick("11:30:00", 8)};
+  for (int i = 0; i < 11; ++i) jul4.push_back(Tick("08:00:00", 1, "0006"));
+  stores.AddTicks(kJul4, jul4);                                      // counts
+  stores.AddTicks(kJul3, {Tick("09:00:00", 5), Tick("10:30:00", 5)});  // too few rows
+  stores.AddTicks(kJul2, {Tick("09:00:00", 4), Tick("23:00:00", 5)});
+  // Two days with data are not found from 3 to 4 July, so the scan starts on
+  // 2 July, which is read whole; 3 July starts at timeBegin and its 10:30
+  // tick repeats the last price written on 2 July.
+  HttpReply r = Get("/?symbol=0005&mode=3&DayCount=2&timeStart=10:00:00&timeOver=11:00:00"
+                    "&dateStart=2003/07/03&dateOver=2003/07/04");
+  EXPECT_EQ(r.body, Line(0, "2003/7/2", "09:00:00", "4") + Line(1, "2003/7/2", "23:00:00", "5") +
+                        Line(2, "2003/7/4", "10:30:00", "7") + "NOTE|RECORDCOUNT|3|\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, IntradayTicksTest, ::testing::ValuesIn(Backends()), BackendName);

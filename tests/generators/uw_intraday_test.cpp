@@ -64,6 +64,22 @@ TEST_P(UWIntradayTest, StepBackPassesApplyBothTimeBounds) {
   EXPECT_EQ(r.body, Line(0, "2003/7/3", "10:30:00", "2") + "NOTE|RECORDCOUNT|1|\r\n");
 }
 
+TEST_P(UWIntradayTest, StepBackAfterADayCountStartRereadsTheDayBeforeToday) {
+  std::vector<TickRow> today;
+  for (int i = 0; i < 11; ++i) today.push_back({"08:00:00", "0006", 1, 1, 1, 1, 1, 1});
+  stores.AddTicks(kJul4, today);
+  stores.AddTicks(kJul4 - 2, {Tick("09:00:00", 4)});
+  // The first pass runs from 3 July (the day count is not met today) to
+  // today; each later pass reads the single day before the previous pass's
+  // last day: 3 July again, then 2 July.
+  HttpReply r = Get("/?symbol=0005&mode=3&DayCount=2");
+  EXPECT_EQ(r.body, Line(0, "2003/7/2", "09:00:00", "4") + "NOTE|RECORDCOUNT|1|\r\n");
+  EXPECT_EQ(LogLinesStartingWith(kTableLine),
+            (std::vector<std::string>{"UW Mode 3 Table Name:hist030703", "UW Mode 3 Table Name:hist030704",
+                                      "UW Mode 3 Table Name:hist030703",
+                                      "UW Mode 3 Table Name:hist030702"}));
+}
+
 TEST_P(UWIntradayTest, GivesUpAfterThirtyPasses) {
   stores.AddTicks(kJul4 - 30, {Tick("10:00:00", 10)});  // the 31st day back: not reached
   HttpReply r = Get("/?symbol=0005&mode=3");
