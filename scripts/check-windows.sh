@@ -3,8 +3,9 @@
 # search and the ISAPI binding with the MinGW-w64 cross compiler, one
 # translation unit at a time, then links the pieces that need no outside
 # library into a DLL to show that every Windows function they call is
-# found. The extension library itself is not linked: the stores' and the
-# HTTP client's libraries have no MinGW build in Debian. Not part of CI.
+# found, and links the test host program. The extension library itself is
+# not linked: the stores' and the HTTP client's libraries have no MinGW
+# build in Debian. Not part of CI.
 #   scripts/check-windows.sh          the files that must compile; fails if one does not
 #   scripts/check-windows.sh --all    also tries every other library source and lists
 #                                     which compile (informational)
@@ -28,7 +29,8 @@ ln -s /usr/include/gtest "$out/include/gtest"
 # settings/http_get.cpp is left out: it needs libcurl's headers.
 required=(platform/os/*.cpp platform/rtl/*.cpp log/*.cpp settings/ini_file.cpp
           settings/zetini.cpp settings/registry_ini.cpp platform/isapi/ecb_host.cpp
-          service/isapi_exports_main.cpp tests/platform/os/os_win_test.cpp
+          service/isapi_exports_main.cpp platform/isapi/testhost_main.cpp
+          tests/support/isapi_driver.cpp tests/platform/os/os_win_test.cpp
           tests/log/zetlog_win_test.cpp)
 # Linked together into one DLL: everything in it must resolve.
 linked=(platform/os/*.cpp platform/rtl/*.cpp log/*.cpp settings/ini_file.cpp)
@@ -57,6 +59,16 @@ if "$cxx" -shared -Wl,--no-undefined -o "$out/pieces.dll" "${objects[@]}" -lvers
   echo "ok    ${#linked[@]} files of platform/os, platform/rtl, log, settings linked into one DLL (-lversion)"
 else
   echo "FAIL  link of ${linked[*]}"
+  sed 's/^/      /' "$out/errors" | head -20
+  failed=$((failed + 1))
+fi
+
+# The test host that loads an extension library as a web server would.
+if "$cxx" -o "$out/isapi-testhost.exe" "$(object platform/isapi/testhost_main.cpp)" \
+     "$(object tests/support/isapi_driver.cpp)" 2>"$out/errors"; then
+  echo "ok    isapi-testhost.exe linked"
+else
+  echo "FAIL  link of isapi-testhost.exe"
   sed 's/^/      /' "$out/errors" | head -20
   failed=$((failed + 1))
 fi

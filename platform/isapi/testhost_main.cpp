@@ -32,7 +32,8 @@ int main(int argc, char** argv) {
       });
     for (std::thread& t : workers) t.join();
     for (const auto& r : replies) {
-      std::printf("result %u status %u %s\n%s", r.result, r.status_code, r.status_text.c_str(),
+      std::printf("result %u status %u %s\n%s", static_cast<unsigned>(r.result),
+                  static_cast<unsigned>(r.status_code), r.status_text.c_str(),
                   r.headers.c_str());
       std::fwrite(r.Body().data(), 1, r.Body().size(), stdout);
       std::printf("\n");

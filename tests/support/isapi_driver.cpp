@@ -1,6 +1,8 @@
 #include "tests/support/isapi_driver.h"
 
+#ifndef _WIN32
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -57,9 +59,31 @@ BOOL WINAPI ServerSupportFunction(HCONN c, DWORD request, LPVOID buffer, LPDWORD
   return TRUE;
 }
 
+#ifdef _WIN32
+void* OpenLibrary(const std::string& path) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module) {
+    throw std::runtime_error("cannot load " + path + ": error " + std::to_string(GetLastError()));
+  }
+  return module;
+}
+void* Symbol(void* handle, const char* name) {
+  return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void CloseLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+void* OpenLibrary(const std::string& path) {
+  void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) throw std::runtime_error(dlerror());
+  return handle;
+}
+void* Symbol(void* handle, const char* name) { return dlsym(handle, name); }
+void CloseLibrary(void* handle) { dlclose(handle); }
+#endif
+
 template <typename Fn>
 Fn Lookup(void* handle, const char* name) {
-  void* sym = dlsym(handle, name);
+  void* sym = Symbol(handle, name);
   if (!sym) throw std::runtime_error(std::string("missing export ") + name);
   return reinterpret_cast<Fn>(sym);
 }
@@ -73,15 +97,14 @@ std::string IsapiReply::Body() const {
 }
 
 IsapiLibrary::IsapiLibrary(const std::string& path) {
-  handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!handle_) throw std::runtime_error(dlerror());
+  handle_ = OpenLibrary(path);
   get_version_ = Lookup<GetExtensionVersionFn>(handle_, "GetExtensionVersion");
   proc_ = Lookup<HttpExtensionProcFn>(handle_, "HttpExtensionProc");
   terminate_ = Lookup<TerminateExtensionFn>(handle_, "TerminateExtension");
 }
 
 IsapiLibrary::~IsapiLibrary() {
-  if (handle_) dlclose(handle_);
+  if (handle_) CloseLibrary(handle_);
 }
 
 BOOL IsapiLibrary::GetExtensionVersion(HSE_VERSION_INFO* info) { return get_version_(info); }
