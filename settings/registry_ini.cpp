@@ -17,6 +17,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <io.h>
 #include <windows.h>
 #endif
 
@@ -38,10 +39,20 @@ namespace {
 
 #ifdef _WIN32
 // rename refuses to replace an existing file here; MoveFileEx replaces it
-// in one step. Sets errno on failure, as rename does.
+// in one step, but not while a reader has it open: such a reader holds it
+// only for one read, so the move is tried again for a while. Sets errno on
+// failure, as rename does.
 int MoveOver(const char* from, const char* to) {
-  if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
-  const DWORD error = GetLastError();
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING)) return 0;
+    error = GetLastError();
+    if (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION &&
+        error != ERROR_LOCK_VIOLATION) {
+      break;
+    }
+    Sleep(10);
+  }
   errno = (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
            error == ERROR_LOCK_VIOLATION)
               ? EACCES
@@ -59,7 +70,9 @@ void ReplaceFile(const std::string& file_name, const std::string& text) {
   std::string temp = file_name + ".XXXXXX";
   const int fd = mkstemp(temp.data());
   if (fd < 0) RaiseCreateError(file_name, errno);
-#ifndef _WIN32
+#ifdef _WIN32
+  _setmode(fd, _O_BINARY);  // the line break is written as given
+#else
   fchmod(fd, 0644);  // readable by all, as a file made by other means
 #endif
   size_t done = 0;
