@@ -31,6 +31,7 @@ required=(platform/os/*.cpp platform/rtl/*.cpp log/*.cpp settings/ini_file.cpp
           settings/zetini.cpp settings/registry_ini.cpp platform/isapi/ecb_host.cpp
           service/isapi_exports_main.cpp platform/isapi/testhost_main.cpp
           tests/support/isapi_driver.cpp tests/platform/os/os_win_test.cpp
+          tests/settings/zetini_win_test.cpp
           tests/log/zetlog_win_test.cpp)
 # Linked together into one DLL: everything in it must resolve.
 linked=(platform/os/*.cpp platform/rtl/*.cpp log/*.cpp settings/ini_file.cpp)
