@@ -27,8 +27,11 @@ namespace {
 // After reading a table this many days old or older, the search stops.
 constexpr double kLastDayOfDelay = 7;
 
-// The oldest day among the day tables `names`, each taken as its latest day
-// before `today`; +infinity when there is none.
+// The oldest day among the day tables `names` that the walk back can reach,
+// each taken as its latest day before `today`; +infinity when there is none.
+// Today's own table, and any dated after today, stand for days a century
+// back, out of reach: counting them would send the walk over every day of
+// that century in vain.
 TDateTime OldestDayBefore(const std::vector<std::string>& names, TDateTime today) {
   const rtl::DateTimeParts now = rtl::DecodeDateTime(today);
   const int century = now.year - now.year % 100;
@@ -41,6 +44,7 @@ TDateTime OldestDayBefore(const std::vector<std::string>& names, TDateTime today
     if (!rtl::TryEncodeDate(century + yy, mm, dd, day) || day >= today) {
       if (!rtl::TryEncodeDate(century + yy - 100, mm, dd, day)) continue;
     }
+    if (today - day > kDaysWithDistinctNames - 1) continue;
     if (day < oldest) oldest = day;
   }
   return oldest;
