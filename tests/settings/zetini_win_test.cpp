@@ -12,7 +12,6 @@
 #endif
 #include <windows.h>
 
-#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
