@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "data/lookups.h"
+#include "generators/table_closer.h"
 #include "generators/tick_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
@@ -20,22 +21,6 @@
 #include "service/hist.h"
 
 namespace hist {
-namespace {
-
-// Closes the tick table however the call ends, so that no day table stays
-// open after a failed read.
-class TableCloser {
- public:
-  explicit TableCloser(engine::TTable& table) : table_(table) {}
-  ~TableCloser() { table_.Close(); }
-  TableCloser(const TableCloser&) = delete;
-  TableCloser& operator=(const TableCloser&) = delete;
-
- private:
-  engine::TTable& table_;
-};
-
-}  // namespace
 
 void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime TimeStart,
                             TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver,

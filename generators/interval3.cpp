@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "data/lookups.h"
+#include "generators/table_closer.h"
 #include "generators/tick_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
@@ -57,17 +58,6 @@ constexpr double kNoHigh = 0;
 constexpr double kNoLow = 999999;
 constexpr int64_t kOneSecond = 1;
 
-// Closes the tick table however the call ends.
-class TableCloser {
- public:
-  explicit TableCloser(engine::TTable& table) : table_(table) {}
-  ~TableCloser() { table_.Close(); }
-  TableCloser(const TableCloser&) = delete;
-  TableCloser& operator=(const TableCloser&) = delete;
-
- private:
-  engine::TTable& table_;
-};
 
 // The day of a stored date. A tick without a date or time has no place on
 // the grid; the request ends with an error that the handler logs rather than
