@@ -21,6 +21,7 @@
 #include "log/zetUtilities.h"
 #include "platform/engine/aliases.h"
 #include "platform/engine/driver.h"
+#include "tests/support/legacy_tick_table.h"
 #include "tools/schema.h"
 
 namespace histtest {
@@ -272,10 +273,18 @@ void StoreFixture::AddTicks(rtl::TDateTime day, const std::vector<TickRow>& rows
   int64_t next_id = 1;
   {
     auto conn = engine::ConnectAlias(admin::kTickAlias, {}, /*writable=*/true);
-    if (conn->TableExists(table))
+    const engine::AliasTarget target = engine::ResolveAlias(admin::kTickAlias);
+    bool timeless = false;
+    for (const TickRow& r : rows) timeless = timeless || !r.time.value();
+    if (conn->TableExists(table)) {
       next_id = conn->CountRows(table, INT64_MAX) + 1;
-    else
+    } else if (timeless && target.driver == engine::AliasTarget::Driver::kSQLite && target.day_tables) {
+      // Only the earlier SQLite layout can hold a tick without a time: the
+      // current one keys the rows on it.
+      MakeLegacyTickTable((fs::path(target.location) / (table + ".db")).string(), table);
+    } else {
       conn->CreateTickTable(table);
+    }
   }
   std::vector<std::vector<engine::Value>> values;
   values.reserve(rows.size());

@@ -190,7 +190,7 @@ class FileConnection : public Connection {
 
   void ExecuteScript(const std::string& sql) override { db_->Exec(sql); }
   void CreateTickTable(const std::string& table) override {
-    db_->Exec(sqlite::TickTableDdl(table, table + "_SymbolTime"));
+    db_->Exec(sqlite::TickTableDdl(table));
   }
   void Begin() override { db_->Exec("BEGIN"); }
   void Commit() override { db_->Exec("COMMIT"); }
@@ -264,13 +264,13 @@ class FolderConnection : public Connection {
     std::string key = Lower(table);
     auto it = writing_.find(key);
     if (it != writing_.end()) {
-      it->second->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
+      it->second->Exec(sqlite::TickTableDdl(table));
       return;
     }
     bool existed = TableExists(table);
     std::shared_ptr<Db> db = OpenForWriting(table);
     // Outside the transaction: a file never exists without its table.
-    db->Exec(sqlite::TickTableDdl(table, "SymbolTime"));
+    db->Exec(sqlite::TickTableDdl(table));
     if (in_transaction_) {
       db->Exec("BEGIN");
       if (!existed) created_.insert(key);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/engine/aliases.h"
@@ -14,6 +16,7 @@
 #include "platform/engine/sqlite/sqlite_driver.h"
 #include "platform/engine/sqlite/tick_sql.h"
 #include "tests/platform/engine/scratch_store.h"
+#include "tests/support/legacy_tick_table.h"
 
 namespace {
 
@@ -69,33 +72,113 @@ class SqliteDriverTest : public ::testing::Test {
   enginetest::ScratchStore store;
 };
 
-TEST_F(SqliteDriverTest, NearestKeySearchSeeksTheIndexWithoutSorting) {
+struct Row {
+  int64_t id;
+  double time;
+  std::string symbol;
+};
+
+// Rows in load order (IDs ascending), symbols interleaved in every letter
+// case and with '_', which sorts between the upper- and lower-case letters
+// unless case is folded.
+std::vector<Row> MixedRows() {
+  const char* symbols[] = {"abc", "ABC", "_x", "Abd", "ab", "b", "aBc", "B"};
+  std::vector<Row> rows;
+  for (int i = 0; i < 48; ++i) rows.push_back({i + 1, ((i * 7) % 5) / 86400.0, symbols[i % 8]});
+  return rows;
+}
+
+std::string Fold(std::string s) {
+  for (char& c : s) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return s;
+}
+
+// The nearest-key order worked out here: folded symbol, time, ID.
+std::vector<int64_t> ExpectedIds(std::vector<Row> rows, const std::string& symbol, bool with_time, double time) {
+  std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+    return std::make_tuple(Fold(a.symbol), a.time, a.id) < std::make_tuple(Fold(b.symbol), b.time, b.id);
+  });
+  std::vector<int64_t> ids;
+  for (const Row& r : rows) {
+    int c = Fold(r.symbol).compare(Fold(symbol));
+    if (c > 0 || (c == 0 && (!with_time || r.time >= time))) ids.push_back(r.id);
+  }
+  return ids;
+}
+
+TEST_F(SqliteDriverTest, NearestKeySearchSeeksInKeyOrderWithoutSortingInEitherLayout) {
   auto writer = engine::ConnectSQLite(Folder(), true);
   AddTicks(*writer, "hist030704", 50);
-  std::string file = store.dir() + "/histdata/hist030704.db";
-  for (bool with_time : {false, true}) {
-    std::vector<std::string> plan = Plan(file, engine::sqlite::SeekTicksSql("hist030704", with_time));
-    int searches = 0;
-    for (const std::string& line : plan) {
-      EXPECT_EQ(line.find("SCAN"), std::string::npos) << line;
-      EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
-      if (line.find("SEARCH hist030704 USING INDEX SymbolTime") != std::string::npos) ++searches;
+  histtest::MakeLegacyTickTable(store.dir() + "/histdata/hist030707.db", "hist030707");
+  struct Layout {
+    std::string table, search;
+  };
+  for (const Layout& layout : {Layout{"hist030704", "SEARCH hist030704 USING PRIMARY KEY"},
+                               Layout{"hist030707", "SEARCH hist030707 USING INDEX SymbolTime"}}) {
+    std::string file = store.dir() + "/histdata/" + layout.table + ".db";
+    for (bool with_time : {false, true}) {
+      std::vector<std::string> plan = Plan(file, engine::sqlite::SeekTicksSql(layout.table, with_time));
+      int searches = 0;
+      for (const std::string& line : plan) {
+        EXPECT_EQ(line.find("SCAN"), std::string::npos) << line;
+        EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
+        if (line.find(layout.search) != std::string::npos) ++searches;
+      }
+      EXPECT_EQ(searches, with_time ? 2 : 1) << layout.table;
     }
-    EXPECT_EQ(searches, with_time ? 2 : 1);
-  }
-  // Counting a few rows does not sort or build anything either.
-  for (const std::string& line : Plan(file, engine::sqlite::CountRowsSql("hist030704"))) {
-    EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
+    // Counting a few rows does not sort or build anything either.
+    std::vector<std::string> plan = Plan(file, engine::sqlite::CountRowsSql(layout.table));
+    EXPECT_FALSE(plan.empty());
+    for (const std::string& line : plan) EXPECT_EQ(line.find("TEMP B-TREE"), std::string::npos) << line;
   }
 }
 
-TEST_F(SqliteDriverTest, EveryTickTableOfOneFileGetsItsOwnIndex) {
+TEST_F(SqliteDriverTest, BothLayoutsReadTheSameRowsInTheSameOrder) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  histtest::MakeLegacyTickTable(store.dir() + "/histdata/hist030707.db", "hist030707");
+  writer->CreateTickTable("hist030704");
+  const std::vector<Row> rows = MixedRows();
+  for (const char* table : {"hist030704", "hist030707"}) {
+    writer->Begin();
+    auto ins = writer->PrepareInsert(table, kInsertColumns);
+    for (const Row& r : rows) ins->Insert(Tick(r.id, r.time, r.symbol));
+    ins.reset();
+    writer->Commit();
+  }
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  for (const char* table : {"hist030704", "hist030707"}) {
+    SCOPED_TRACE(table);
+    auto all = reader->SeekTicks(table, "", false, 0);
+    EXPECT_EQ(Ids(*all), ExpectedIds(rows, "", false, 0));
+    auto from_symbol = reader->SeekTicks(table, "ABC", false, 0);
+    EXPECT_EQ(Ids(*from_symbol), ExpectedIds(rows, "ABC", false, 0));
+    auto from_key = reader->SeekTicks(table, "abC", true, 2 / 86400.0);
+    EXPECT_EQ(Ids(*from_key), ExpectedIds(rows, "abC", true, 2 / 86400.0));
+    auto past_last = reader->SeekTicks(table, "c", false, 0);
+    EXPECT_TRUE(Ids(*past_last).empty());
+    EXPECT_EQ(reader->CountRows(table, 10), 10);
+    EXPECT_EQ(reader->CountRows(table, 1000), static_cast<int64_t>(rows.size()));
+    EXPECT_EQ(reader->CountRows(table, 0), 0);
+  }
+}
+
+TEST_F(SqliteDriverTest, TickIdsStayUnique) {
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 3);
+  auto ins = writer->PrepareInsert("hist030704", kInsertColumns);
+  EXPECT_THROW(ins->Insert(Tick(2, 9 / 86400.0, "T")), EDBEngineError);
+  EXPECT_EQ(writer->CountRows("hist030704", 100), 3);
+}
+
+TEST_F(SqliteDriverTest, EveryTickTableOfOneFileIsKeyedOnItsOwn) {
   auto writer = engine::ConnectSQLite(File(), true);
   AddTicks(*writer, "hist030704", 3);
   AddTicks(*writer, "hist030707", 3);
   std::vector<std::string> plan = Plan(File().location, engine::sqlite::SeekTicksSql("hist030707", false));
   ASSERT_EQ(plan.size(), 1u);
-  EXPECT_NE(plan[0].find("SEARCH hist030707 USING INDEX hist030707_SymbolTime"), std::string::npos) << plan[0];
+  EXPECT_NE(plan[0].find("SEARCH hist030707 USING PRIMARY KEY"), std::string::npos) << plan[0];
   auto reader = engine::ConnectSQLite(File(), false);
   EXPECT_TRUE(reader->TableExists("HIST030707"));
   EXPECT_FALSE(reader->TableExists("hist030708"));
