@@ -1,9 +1,10 @@
 #include "platform/http/connection.h"
 
+#include <sys/socket.h>
+
 #include <string>
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/write.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
@@ -11,6 +12,7 @@
 #include <boost/beast/http/parser.hpp>
 
 #include "platform/http/exchange.h"
+#include "platform/http/socket_send.h"
 
 namespace httphost {
 
@@ -36,18 +38,20 @@ Connection::Connection(const ServerOptions& options, const Handler& handler)
 
 void Connection::Shutdown() {
   shutting_down_ = true;
+  {
+    // At once, not through the io_context: a write waiting for the client
+    // runs outside it, and the shut socket wakes it with an error.
+    std::lock_guard<std::mutex> guard(close_lock_);
+    if (!closed_) ::shutdown(socket_.native_handle(), SHUT_RDWR);
+  }
   net::post(ioc_, [this] {
     beast::error_code ignored;
-    socket_.shutdown(net::ip::tcp::socket::shutdown_both, ignored);
     socket_.cancel(ignored);
   });
 }
 
-bool Connection::WriteAll(std::string_view bytes) {
-  beast::error_code ec = Run(options_.write_timeout, [&](auto handler) {
-    net::async_write(socket_, net::buffer(bytes.data(), bytes.size()), std::move(handler));
-  });
-  return !ec;
+bool Connection::WriteAll(std::span<const std::string_view> pieces) {
+  return SendAll(socket_.native_handle(), pieces, options_.write_timeout);
 }
 
 void Connection::Serve() {
@@ -132,7 +136,9 @@ void Connection::CloseGracefully() {
       drained += got;
     }
   }
+  std::lock_guard<std::mutex> guard(close_lock_);
   socket_.close(ec);
+  closed_ = true;
 }
 
 }  // namespace httphost

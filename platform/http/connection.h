@@ -1,13 +1,17 @@
 // One accepted connection of the HTTP host: reads its requests one after
 // another on the connection's own thread and serves each through the
-// handler. Every read and write runs on the connection's private
-// io_context under a time-out, so a slow or silent client can hold its
-// thread only for the configured times.
+// handler. Reads run on the connection's private io_context under a
+// time-out; writes go straight to the socket from the same thread (a reply
+// is many small writes, each of which must reach the client at once) under
+// a time-out of their own. A slow or silent client can hold the thread only
+// for the configured times.
 #ifndef HISTDATA_PLATFORM_HTTP_CONNECTION_H_
 #define HISTDATA_PLATFORM_HTTP_CONNECTION_H_
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
+#include <span>
 #include <string_view>
 
 #include <boost/asio/io_context.hpp>
@@ -68,8 +72,11 @@ class Connection {
   }
 
   // Writes all of `bytes` under the write time-out; false when the client
-  // is gone or too slow.
-  bool WriteAll(std::string_view bytes);
+  // is gone or too slow, or the connection is shut down.
+  bool WriteAll(std::string_view bytes) { return WriteAll(std::span(&bytes, 1)); }
+  // The same for up to kMaxSendPieces pieces sent back to back, as one
+  // gathered write.
+  bool WriteAll(std::span<const std::string_view> pieces);
 
   const ServerOptions& options() const { return options_; }
 
@@ -85,6 +92,10 @@ class Connection {
   boost::asio::io_context ioc_;
   boost::asio::ip::tcp::socket socket_;
   boost::beast::flat_buffer buffer_;
+  // Guards the socket's descriptor against Shutdown from another thread
+  // while this one closes it (the number could be reused by then).
+  std::mutex close_lock_;
+  bool closed_ = false;  // under close_lock_
   std::atomic<bool> shutting_down_{false};
   std::atomic<bool> done_{false};
 };

@@ -129,7 +129,7 @@ void Exchange::SendHead(const std::string& status_text, const std::string& heade
   }
   if (!keep_alive_) head.append("Connection: close\r\n");
   head.append("\r\n");
-  Send(head);
+  Send({head});
 }
 
 void Exchange::Write(const char* data, size_t size) {
@@ -138,18 +138,18 @@ void Exchange::Write(const char* data, size_t size) {
   if (!head_sent_) SendHead("200 OK", std::string());
   if (head_only_) return;
   body_written_ += size;
+  std::string_view bytes(data, size);
   if (framing_ != Framing::kChunked) {
-    Send(std::string(data, size));
+    Send({bytes});
     return;
   }
-  chunk_.clear();
-  char hex[17];
-  auto r = std::to_chars(hex, hex + sizeof(hex), static_cast<uint64_t>(size), 16);
-  chunk_.append(hex, r.ptr);
-  chunk_.append("\r\n");
-  chunk_.append(data, size);
-  chunk_.append("\r\n");
-  Send(chunk_);
+  // The chunk's size line, its data and its end go out together, the data
+  // from where the caller holds it.
+  char size_line[20];
+  auto r = std::to_chars(size_line, size_line + 16, static_cast<uint64_t>(size), 16);
+  *r.ptr++ = '\r';
+  *r.ptr++ = '\n';
+  Send({std::string_view(size_line, r.ptr - size_line), bytes, "\r\n"});
 }
 
 bool Exchange::Finish(bool completed) {
@@ -164,14 +164,14 @@ bool Exchange::Finish(bool completed) {
   }
   if (!completed) return false;  // a cut reply must not look complete
   if (head_only_) return keep_alive_ && !failed_;
-  if (framing_ == Framing::kChunked) Send("0\r\n\r\n");
+  if (framing_ == Framing::kChunked) Send({"0\r\n\r\n"});
   if (framing_ == Framing::kLength && body_written_ != declared_length_) return false;
   return keep_alive_ && !failed_;
 }
 
-void Exchange::Send(const std::string& bytes) {
+void Exchange::Send(std::initializer_list<std::string_view> pieces) {
   if (failed_) return;
-  if (!connection_.WriteAll(bytes)) failed_ = true;
+  if (!connection_.WriteAll(std::span(pieces.begin(), pieces.size()))) failed_ = true;
 }
 
 }  // namespace httphost

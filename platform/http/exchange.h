@@ -4,7 +4,9 @@
 #define HISTDATA_PLATFORM_HTTP_EXCHANGE_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 
 #include <boost/beast/http/message.hpp>
 #include <boost/beast/http/string_body.hpp>
@@ -45,7 +47,9 @@ class Exchange : public host::Host {
 
  private:
   enum class Framing { kChunked, kLength, kClose };
-  void Send(const std::string& bytes);
+  // Sends the pieces back to back in one write; after a failed write the
+  // client counts as gone and nothing more is sent.
+  void Send(std::initializer_list<std::string_view> pieces);
 
   Connection& connection_;
   Request& request_;
@@ -57,7 +61,6 @@ class Exchange : public host::Host {
   Framing framing_ = Framing::kChunked;
   uint64_t declared_length_ = 0;
   uint64_t body_written_ = 0;
-  std::string chunk_;  // reused for every chunk
 };
 
 }  // namespace httphost

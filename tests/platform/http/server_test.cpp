@@ -322,6 +322,55 @@ TEST_F(HostTest, ClientThatStopsReadingCannotHoldTheHandler) {
   EXPECT_EQ(done.wait_for(30s), std::future_status::ready);
 }
 
+TEST_F(HostTest, LargeWritesKeepTheirFraming) {
+  // Larger than the socket buffers: each write goes out over many sends.
+  std::string big(12 << 20, 'b');
+  for (size_t i = 0; i < big.size(); i += 1009) big[i] = static_cast<char>('a' + i % 26);
+  Serve([&big](host::Host& h) {
+    h.SendHead("200 OK", "Content-Type: text/plain\r\n");
+    h.Write(big.data(), big.size());
+    h.Write("end\r\n", 5);
+  });
+  HttpReply r = Get(port(), "/");
+  ASSERT_EQ(r.chunks.size(), 2u);
+  EXPECT_TRUE(r.chunks[0] == big);
+  EXPECT_EQ(r.chunks[1], "end\r\n");
+
+  HttpClient client(port());
+  client.Send("GET / HTTP/1.0\r\n\r\n");
+  HttpReply raw = client.ReadReply();
+  EXPECT_FALSE(raw.chunked);
+  EXPECT_TRUE(raw.body == big + "end\r\n");
+}
+
+TEST_F(HostTest, StopEndsWritesToAClientThatStopsReading) {
+  httphost::ServerOptions options;
+  options.write_timeout = 120s;  // longer than the test waits
+  Gate writing;
+  std::promise<void> finished;
+  Serve(
+      [&](host::Host& h) {
+        h.SendHead("200 OK", "");
+        std::string line(1000, 'w');
+        for (int i = 0; i < 40000; ++i) {
+          h.Write(line.data(), line.size());
+          if (i == 0) writing.Open();
+        }
+        finished.set_value();
+      },
+      options);
+  auto done = finished.get_future();
+  HttpClient client(port());
+  client.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  writing.Wait();
+  // The handler soon waits on a full socket; Stop must wake it, and the
+  // handler's remaining writes are dropped.
+  std::this_thread::sleep_for(200ms);
+  auto stopped = std::async(std::launch::async, [this] { server_->Stop(); });
+  EXPECT_EQ(stopped.wait_for(30s), std::future_status::ready);
+  EXPECT_EQ(done.wait_for(30s), std::future_status::ready);
+}
+
 TEST_F(HostTest, ConnectionsBeyondTheBoundGet503) {
   httphost::ServerOptions options;
   options.max_connections = 2;
