@@ -28,6 +28,47 @@ bool AppendNonFinite(std::string& out, double value) {
   return false;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double kPowersOfTen[] = {1, 10, 100, 1000, 10000};
+
+// Writes `value` when it is the nearest double to a decimal of at most 15
+// significant digits and at most four places, as stored prices, sizes and
+// volumes nearly always are. That decimal is then the value's correctly
+// rounded 15-digit form (the value lies within half a binary step of it,
+// far less than half a step of the 15th digit), so it is written from a
+// whole number, without the general conversion. False for any other value;
+// nothing is written then.
+bool AppendShortDecimal(std::string& out, double value) {
+  const double magnitude = std::fabs(value);
+  // The fixed form's range; outside it the general form decides.
+  if (!(magnitude >= 1e-4 && magnitude < 1e15)) return false;
+  for (int places = 0; places <= 4; ++places) {
+    const double scaled = std::nearbyint(magnitude * kPowersOfTen[places]);
+    if (scaled >= 1e15) return false;
+    // Division of two exact whole numbers rounds correctly: equality means
+    // the value is the decimal's nearest double. The first number of
+    // places that fits leaves no trailing zero.
+    if (scaled / kPowersOfTen[places] != magnitude) continue;
+    char digits[24];
+    const int len = static_cast<int>(
+        std::to_chars(digits, digits + sizeof digits, static_cast<int64_t>(scaled)).ptr - digits);
+    if (value < 0) out.push_back('-');
+    if (len <= places) {
+      out += "0.";
+      out.append(static_cast<size_t>(places - len), '0');
+      out.append(digits, static_cast<size_t>(len));
+    } else {
+      out.append(digits, static_cast<size_t>(len - places));
+      if (places > 0) {
+        out.push_back('.');
+        out.append(digits + len - places, static_cast<size_t>(places));
+      }
+    }
+    return true;
+  }
+  return false;
+}
+
 template <typename Int>
 Int RoundHalfEvenTo(double value) {
   if (std::isnan(value)) return 0;
@@ -86,6 +127,7 @@ void AppendFloat(std::string& out, double value) {
     out.push_back('0');  // also for -0
     return;
   }
+  if (AppendShortDecimal(out, value)) return;
   // 15 significant digits, correctly rounded (as printf's "%.14e" would),
   // then the exponent decides
   // between the fixed and the scientific form.
