@@ -49,6 +49,13 @@ void CivilFromDays(int64_t z, int& year, int& month, int& day) {
 }
 
 void AppendNumber(std::string& out, int64_t value, int width) {
+  // Months, days, hours, minutes and seconds: one or two digits written
+  // directly, as every reply line asks for several of them.
+  if (value >= 0 && value < 100 && width <= 2) {
+    if (value >= 10 || width == 2) out.push_back(static_cast<char>('0' + value / 10));
+    out.push_back(static_cast<char>('0' + value % 10));
+    return;
+  }
   if (value < 0) {
     out.push_back('-');
     value = -value;
