@@ -52,8 +52,9 @@ int32_t SaturateInt32(int64_t v) {
 
 void AppendDateText(std::string& out, FieldType type, double v) {
   switch (type) {
-    case FieldType::kDate: out += rtl::DateToStr(v); break;
-    case FieldType::kTime: out += rtl::TimeToStr(v); break;
+    // Appended in place: a tick line carries a date per row.
+    case FieldType::kDate: rtl::AppendDateTime(out, rtl::kShortDatePattern, v); break;
+    case FieldType::kTime: rtl::AppendDateTime(out, rtl::kLongTimePattern, v); break;
     default: out += rtl::DateTimeToStr(v); break;
   }
 }
