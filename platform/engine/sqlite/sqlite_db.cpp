@@ -237,23 +237,29 @@ void RowCursor::Read(std::vector<Value>& row) const {
     Value& v = row[i];
     int col = static_cast<int>(i);
     bool date = IsDateType(columns_[i].type);
-    switch (sqlite3_column_type(s, col)) {
+    // One look-up of the column serves its type and its content: each
+    // sqlite3_column_* call finds the column and takes the connection's
+    // mutex again, and a scan reads ten columns of every row. The value is
+    // only read here, on the thread that owns the statement, before the
+    // next step.
+    sqlite3_value* cell = sqlite3_column_value(s, col);
+    switch (sqlite3_value_type(cell)) {
       case SQLITE_NULL:
         v.SetNull();
         break;
       case SQLITE_INTEGER:
         if (date) {
-          v.SetFloat(static_cast<double>(sqlite3_column_int64(s, col)));
+          v.SetFloat(static_cast<double>(sqlite3_value_int64(cell)));
         } else {
-          v.SetInt(sqlite3_column_int64(s, col));
+          v.SetInt(sqlite3_value_int64(cell));
         }
         break;
       case SQLITE_FLOAT:
-        v.SetFloat(sqlite3_column_double(s, col));
+        v.SetFloat(sqlite3_value_double(cell));
         break;
       default: {
-        const char* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-        size_t size = static_cast<size_t>(sqlite3_column_bytes(s, col));
+        const char* text = reinterpret_cast<const char*>(sqlite3_value_text(cell));
+        size_t size = static_cast<size_t>(sqlite3_value_bytes(cell));
         double d = 0;
         if (date && IsoToDateTime(text, size, d)) {
           v.SetFloat(d);
