@@ -1,3 +1,4 @@
+#include "platform/rtl/text.h"
 #include "service/request_fields.h"
 
 namespace hist {
@@ -9,17 +10,6 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -71,7 +61,7 @@ TRequestFields::TRequestFields(std::string_view text) {
 
 std::string TRequestFields::Value(std::string_view name) const {
   for (const Field& f : fields_) {
-    if (EqualsIgnoreCase(f.name, name)) return f.value;
+    if (rtl::SameText(f.name, name)) return f.value;
   }
   return std::string();
 }

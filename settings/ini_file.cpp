@@ -12,6 +12,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/rtl/text.h"
 #include "settings/zetini.h"
 
 namespace zetini {
@@ -42,19 +43,9 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool SameText(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
 std::string LowerCopy(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = Lower(c);
+  for (char& c : out) c = rtl::LowerAscii(c);
   return out;
 }
 
@@ -125,7 +116,7 @@ std::vector<Entry> SectionEntries(std::string_view text, std::string_view sectio
       const size_t close = line.rfind(']');
       if (close != std::string_view::npos) {
         if (inside) break;  // only the first section of the name counts
-        inside = SameText(Trim(line.substr(1, close - 1)), section);
+        inside = rtl::SameText(Trim(line.substr(1, close - 1)), section);
         continue;
       }
     }
@@ -163,7 +154,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
   if (!ReadWholeFile(path_, text)) return DefaultText(default_value);
   key = Trim(key);
   for (const Entry& e : SectionEntries(text, section)) {
-    if (SameText(e.name, key)) {
+    if (rtl::SameText(e.name, key)) {
       return e.has_value ? ValueText(e.value) : DefaultText(default_value);
     }
   }

@@ -1,20 +1,10 @@
+#include "platform/rtl/text.h"
 #include "tools/schema.h"
 
 namespace admin {
 namespace {
 
 using Driver = engine::AliasTarget::Driver;
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
 
 // Stored date-times carry whole milliseconds; comparing bar times within half
 // of one keeps a bound that equals a stored time inclusive whatever way the
@@ -186,14 +176,14 @@ std::string SqliteProcedureRows(std::initializer_list<const char*> names) {
 }  // namespace
 
 StoreKind StoreKindOf(std::string_view alias) {
-  if (EqualsNoCase(alias, kTickAlias)) return StoreKind::kTicks;
-  if (EqualsNoCase(alias, kHistoricalAlias)) return StoreKind::kHistorical;
-  if (EqualsNoCase(alias, kArdanAlias)) return StoreKind::kArdan;
+  if (rtl::SameText(alias, kTickAlias)) return StoreKind::kTicks;
+  if (rtl::SameText(alias, kHistoricalAlias)) return StoreKind::kHistorical;
+  if (rtl::SameText(alias, kArdanAlias)) return StoreKind::kArdan;
   return StoreKind::kZet;
 }
 
 std::string SqliteProcedureBody(std::string_view name) {
-  if (EqualsNoCase(name, "usp_Closing_Price")) {
+  if (rtl::SameText(name, "usp_Closing_Price")) {
     // A day range: from the first day's midnight up to, not including, the
     // midnight after the last day. The unary plus keeps the planner off the
     // date index: for the usual one symbol, its rows of the range through
@@ -207,7 +197,7 @@ std::string SqliteProcedureBody(std::string_view name) {
            " + 1\n"
            "ORDER BY c_date, stock_code";
   }
-  if (EqualsNoCase(name, "QueryIntervals")) {
+  if (rtl::SameText(name, "QueryIntervals")) {
     // One statement over MinuteBars alone, so that the result columns keep
     // their declared types: the look-back rows are picked by rowid.
     return std::string(
@@ -227,7 +217,7 @@ std::string SqliteProcedureBody(std::string_view name) {
            "                 THEN CAST(:BackCount AS INTEGER) ELSE 0 END))\n"
            "ORDER BY TimeBegin, SeqNo";
   }
-  if (EqualsNoCase(name, "QueryMarketSession")) {
+  if (rtl::SameText(name, "QueryMarketSession")) {
     return "SELECT TimeOpen, TimeClose\n"
            "FROM MarketSession\n"
            "WHERE Symbol = CASE\n"

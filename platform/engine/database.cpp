@@ -5,6 +5,7 @@
 #include "platform/engine/engine.h"
 #include "platform/engine/pool.h"
 #include "platform/engine/sql_text.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -14,7 +15,7 @@ namespace {
 std::string LoginValue(const std::vector<std::string>& params, std::string_view name) {
   for (const std::string& line : params) {
     size_t eq = line.find('=');
-    if (eq != std::string::npos && EqualsIgnoreCase(std::string_view(line).substr(0, eq), name)) {
+    if (eq != std::string::npos && rtl::SameText(std::string_view(line).substr(0, eq), name)) {
       return line.substr(eq + 1);
     }
   }

@@ -5,6 +5,7 @@
 // the last row read. Their strings are reused from row to row.
 #include "platform/engine/engine.h"
 #include "platform/engine/sql_text.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -77,7 +78,7 @@ void TDataSet::BindFields(const std::vector<Column>& columns) {
   for (size_t i = 0; i < columns.size(); ++i) {
     std::unique_ptr<TField> field;
     for (auto& old : fields_) {
-      if (old && old->type_ == columns[i].type && EqualsIgnoreCase(old->name_, columns[i].name)) {
+      if (old && old->type_ == columns[i].type && rtl::SameText(old->name_, columns[i].name)) {
         field = std::move(old);
         break;
       }
@@ -131,7 +132,7 @@ void TDataSet::Next() {
 
 TField* TDataSet::FindField(std::string_view name) {
   for (auto& f : fields_) {
-    if (EqualsIgnoreCase(f->FieldName(), name)) return f.get();
+    if (rtl::SameText(f->FieldName(), name)) return f.get();
   }
   return nullptr;
 }

@@ -1,11 +1,12 @@
 #include "platform/engine/engine.h"
 #include "platform/engine/sql_text.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
 TParam* TParams::FindParam(std::string_view name) {
   for (auto& p : items_) {
-    if (EqualsIgnoreCase(p->Name(), name)) return p.get();
+    if (rtl::SameText(p->Name(), name)) return p.get();
   }
   return nullptr;
 }

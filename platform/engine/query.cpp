@@ -1,6 +1,7 @@
 // Statements with named parameters.
 #include "platform/engine/engine.h"
 #include "platform/engine/sql_text.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -52,7 +53,7 @@ void TQuery::SetSQL(std::string_view text) {
   param_slots_.clear();
   for (const std::string& name : parsed.names) {
     size_t slot = 0;
-    while (slot < params.Count() && !EqualsIgnoreCase(params[slot].Name(), name)) ++slot;
+    while (slot < params.Count() && !rtl::SameText(params[slot].Name(), name)) ++slot;
     if (slot == params.Count()) {
       TParam* old = Params.FindParam(name);
       TParam& added = params.Add(name, old != nullptr ? old->DataType() : FieldType::kUnknown);

@@ -11,9 +11,6 @@
 
 namespace engine {
 
-// ASCII case-insensitive equality, the rule for parameter and field names.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-
 struct ParsedStatement {
   Statement statement;             // pieces around the placeholders
   std::vector<std::string> names;  // the parameter of each placeholder, in order

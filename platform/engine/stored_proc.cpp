@@ -1,6 +1,7 @@
 // Stored procedures: declared parameters, the input ones sent in order.
 #include "platform/engine/engine.h"
 #include "platform/engine/sql_text.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -25,7 +26,7 @@ std::string WithoutGroupSuffix(const std::string& name) {
 
 void TStoredProc::DeclareParam(std::string name, FieldType type, bool is_result) {
   // The return value is never an input, whatever its declaration says.
-  bool result = is_result || EqualsIgnoreCase(WithoutAt(name), "RETURN_VALUE");
+  bool result = is_result || rtl::SameText(WithoutAt(name), "RETURN_VALUE");
   Params.Add(std::move(name), type);
   is_result_.resize(Params.Count() - 1, false);
   is_result_.push_back(result);

@@ -14,6 +14,7 @@
 #include "platform/engine/sql_text.h"
 #include "platform/engine/sqlite/sqlite_db.h"
 #include "platform/engine/sqlite/tick_sql.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -177,7 +178,7 @@ class FileConnection : public Connection {
     for (size_t i = 0; i < parsed.names.size(); ++i) {
       const BoundParam* given = nullptr;
       for (const BoundParam& p : params) {
-        if (EqualsIgnoreCase(p.name, parsed.names[i])) given = &p;
+        if (rtl::SameText(p.name, parsed.names[i])) given = &p;
       }
       if (given != nullptr) {
         stmt->Bind(static_cast<int>(i + 1), given->value, given->type);
