@@ -10,6 +10,7 @@
 #include "data/session_id.h"
 #include "log/zetUtilities.h"
 #include "platform/engine/errors.h"
+#include "platform/engine/request_scope.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
 #include "settings/zetini.h"
@@ -105,6 +106,9 @@ void TWebApplication::DeactivateWebModule(THistData* module) {
 }
 
 bool TWebApplication::HandleRequest(TWebRequest& request, TWebResponse& response) {
+  // Store connections untouched so far in this request may be found stale
+  // and replaced unseen (a module made now belongs to this request too).
+  engine::BeginRequest();
   THistData* module = ActivateWebModule();
   // The single action is also the default one, so every request, whatever
   // its path and method, reaches the history handler.

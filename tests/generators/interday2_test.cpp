@@ -155,6 +155,40 @@ TEST(DailyRetry, AConnectionCutDuringARequestIsReplacedByTheNextTry) {
 }
 
 
+// A module whose history store connection dies after the pool handed it out
+// healthy, before the request's first statement over it.
+class CutAfterCheckoutModule : public hist::THistData {
+ public:
+  void GenInterday2(const std::string& Symbol, hist::TWebResponse& Response,
+                    hist::TDateTime dateBegin, hist::TDateTime dateEnd) override {
+    if (++calls_ == 2) {
+      HistSQLDB.Open();
+      CutSessions(*g_cut_stores);
+    }
+    hist::THistData::GenInterday2(Symbol, Response, dateBegin, dateEnd);
+  }
+
+ private:
+  int calls_ = 0;
+};
+
+TEST(DailyRetry, AConnectionFoundDeadAtItsFirstStatementIsReconnectedUnseen) {
+  if (std::getenv("HISTDATA_TEST_PG") == nullptr) GTEST_SKIP() << "HISTDATA_TEST_PG is not set";
+  StoreFixture stores(Backend::kPostgres);
+  g_cut_stores = &stores;
+  stores.AddNames({{"0005", "Harbour Bank", "\xe6\xb8\xaf\xe9\x8a\x80"}});
+  stores.AddDaily({{kJul4, "0005", 11, 10.6, 10.9, 1500, 16000}});
+  TestServer server([] { return std::make_unique<CutAfterCheckoutModule>(); });
+  const std::string path = "/?symbol=0005&mode=1&dateStart=2003/7/4&dateOver=2003/7/4";
+  const std::string first = server.Get(path).body;
+  ASSERT_NE(first.find("RECORDCOUNT|1|"), std::string::npos) << first;
+  // Every connection of the module, its own database's included, is cut.
+  EXPECT_EQ(server.Get(path).body, first);
+  EXPECT_EQ(server.Get("/?symbol=0005&mode=2").body.find("Exception"), std::string::npos);
+  g_cut_stores = nullptr;
+  EXPECT_EQ(stores.ReadLog().find("Exception"), std::string::npos) << stores.ReadLog();
+}
+
 // A module whose first try fails the way a store does after the name lines.
 class FailOnceModule : public hist::THistData {
  public:

@@ -4,6 +4,7 @@
 
 #include "platform/engine/errors.h"
 #include "platform/engine/postgres/pg_text.h"
+#include "platform/engine/request_scope.h"
 
 namespace engine::pg {
 namespace {
@@ -28,7 +29,8 @@ std::string SqlState(const PGresult* r) {
 
 }  // namespace
 
-Session::Session(const std::string& conninfo, const Credentials& credentials, bool read_only) {
+Session::Session(const std::string& conninfo, const Credentials& credentials, bool read_only)
+    : read_only_(read_only), used_in_request_(CurrentRequest()) {
   // Keywords are taken in order, later ones winning: the connection string
   // (expanded from dbname) may override the encoding and time-out, and the
   // login given by the database overrides the string.
@@ -52,16 +54,30 @@ Session::Session(const std::string& conninfo, const Credentials& credentials, bo
     throw EDBEngineError(message.empty() ? "Cannot connect to the database" : message);
   }
   PQsetNoticeProcessor(conn_, IgnoreNotice, nullptr);
-  // Results are parsed as ISO dates and shortest exact floats, whatever the
-  // server's defaults.
-  std::string setup = "SET DateStyle TO ISO, YMD; SET extra_float_digits TO 3";
-  if (read_only) setup += "; SET default_transaction_read_only TO on";
   try {
-    Execute(setup);
+    Setup();
   } catch (...) {
     PQfinish(conn_);
     throw;
   }
+}
+
+void Session::Setup() {
+  // Results are parsed as ISO dates and shortest exact floats, whatever the
+  // server's defaults.
+  std::string setup = "SET DateStyle TO ISO, YMD; SET extra_float_digits TO 3";
+  if (read_only_) setup += "; SET default_transaction_read_only TO on";
+  Execute(setup);
+}
+
+void Session::Reconnect() {
+  // Prepared statements and any COPY died with the old server session.
+  prepared_.clear();
+  copying_ = false;
+  kept_failure_.clear();
+  PQreset(conn_);
+  if (PQstatus(conn_) != CONNECTION_OK) Fail(nullptr);
+  Setup();
 }
 
 Session::~Session() {
@@ -92,6 +108,23 @@ bool Session::Healthy() {
 
 Result Session::Run(const std::string& sql, const std::vector<const char*>& values) {
   Ready();
+  // Only a read-only session reconnects on its own: a writer's transaction
+  // cannot be carried over to a new connection.
+  const uint64_t request = CurrentRequest();
+  const bool first_in_request = read_only_ && used_in_request_ != request;
+  used_in_request_ = request;
+  try {
+    return RunPrepared(sql, values);
+  } catch (const EDBEngineError&) {
+    // Broken while it waited in the pool or between requests (a server
+    // restart, a lost replica): nothing of this request came over it yet.
+    if (!first_in_request || PQstatus(conn_) == CONNECTION_OK) throw;
+  }
+  Reconnect();
+  return RunPrepared(sql, values);
+}
+
+Result Session::RunPrepared(const std::string& sql, const std::vector<const char*>& values) {
   Result r = ExecPrepared(Prepared(sql), values);
   if (PQresultStatus(r.get()) == PGRES_FATAL_ERROR && SqlState(r.get()) == kPlanChanged &&
       PQtransactionStatus(conn_) == PQTRANS_IDLE) {

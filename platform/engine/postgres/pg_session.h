@@ -39,7 +39,10 @@ class Session {
   bool Healthy();
 
   // Runs `sql` with text parameters (nullptr is null), preparing it on first
-  // use. The result holds rows or a command status, never an error.
+  // use. The result holds rows or a command status, never an error. On a
+  // read-only session, the first statement of a request (engine/
+  // request_scope.h) that finds the connection broken reconnects and runs
+  // once more.
   Result Run(const std::string& sql, const std::vector<const char*>& values);
   // Runs one or more statements without parameters.
   Result Execute(const std::string& sql);
@@ -58,6 +61,12 @@ class Session {
   void DiscardCopy();
 
  private:
+  // Session settings every connection starts with.
+  void Setup();
+  // Re-establishes a lost connection with the same parameters (another host
+  // of a multi-host string may answer); raises when none does.
+  void Reconnect();
+  Result RunPrepared(const std::string& sql, const std::vector<const char*>& values);
   // Ends a running COPY and raises a kept failure; every command starts so.
   void Ready();
   // Raises when `r` is no success (a null result is a lost connection).
@@ -69,6 +78,8 @@ class Session {
   void Forget(const std::string& sql);
 
   PGconn* conn_ = nullptr;
+  const bool read_only_;
+  uint64_t used_in_request_;  // the request of the last statement run
   std::unordered_map<std::string, std::string> prepared_;  // text -> name
   uint64_t statement_count_ = 0;
   bool copying_ = false;
