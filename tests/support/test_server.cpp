@@ -13,7 +13,7 @@ namespace histtest {
 
 namespace {
 
-constexpr int kReadTimeoutSeconds = 10;
+constexpr int kReadTimeoutSeconds = 60;
 
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;

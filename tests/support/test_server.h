@@ -55,7 +55,8 @@ struct HttpReply {
 };
 
 // A blocking client over one connection to 127.0.0.1. Every read gives up
-// after a time-out (10 s), so a server that hangs fails the test instead of
+// after a time-out (60 s: a long reply on a loaded machine takes seconds to
+// start), so a server that hangs fails the test instead of
 // blocking it.
 class HttpClient {
  public:
