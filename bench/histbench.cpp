@@ -22,10 +22,16 @@
 //   histbench dbcycle --data-dir D [--aliases F] [--reps N] ALIAS...
 //       The cost of closing and reopening a database through the engine:
 //       the first open (a new physical connection), then open/close cycles.
+//   histbench hold --port P [--idle N] [--slow M] [--target T]
+//       Opens N keep-alive connections that each get one complete reply to
+//       T and then stay quiet, and M that send half a request head and stay
+//       quiet; prints "ready idle=.. slow=.. failed=.." and holds them until
+//       killed.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -441,12 +447,67 @@ int DbCycle(const Args& a) {
   return 0;
 }
 
+// --- hold -------------------------------------------------------------------
+
+// Reads one chunked reply to its end (the last chunk), without keeping it.
+// False when the connection ended first or the reply is not chunked (a
+// refusal).
+bool ReadChunkedReply(int fd) {
+  std::string tail;
+  char buf[8192];
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    tail.append(buf, static_cast<size_t>(n));
+    if (tail.rfind("HTTP/1.1 200", 0) != 0 && tail.size() >= 12) return false;
+    if (tail.size() >= 5 && tail.compare(tail.size() - 5, 5, "0\r\n\r\n") == 0) return true;
+    if (tail.size() > 65536) tail.erase(0, tail.size() - 8);
+  }
+}
+
+int Hold(const Args& a) {
+  const uint16_t port = static_cast<uint16_t>(a.Int("--port", 0));
+  const int idle = a.Int("--idle", 0), slow = a.Int("--slow", 0);
+  const std::string target = a.Get("--target", "/?mode=2&symbol=0001");
+  rlimit files{};
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  std::vector<int> held;
+  int failed = 0, idle_held = 0, slow_held = 0;
+  const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  const std::string half = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+  for (int i = 0; i < idle + slow; ++i) {
+    int fd = -1;
+    try {
+      fd = Connect(port);
+    } catch (const std::exception&) {
+      ++failed;
+      continue;
+    }
+    const std::string& what = i < idle ? request : half;
+    bool ok = ::send(fd, what.data(), what.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(what.size());
+    if (ok && i < idle) ok = ReadChunkedReply(fd);
+    if (!ok) {
+      ::close(fd);
+      ++failed;
+      continue;
+    }
+    held.push_back(fd);
+    ++(i < idle ? idle_held : slow_held);
+  }
+  std::printf("ready idle=%d slow=%d failed=%d\n", idle_held, slow_held, failed);
+  std::fflush(stdout);
+  for (;;) ::pause();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: histbench market|fetch|floor|time|dbcycle ...\n");
+    std::fprintf(stderr, "usage: histbench market|fetch|floor|time|dbcycle|hold ...\n");
     return 2;
   }
   const std::string cmd = argv[1];
@@ -457,6 +518,7 @@ int main(int argc, char** argv) {
     if (cmd == "floor") return Floor(a);
     if (cmd == "time") return Time(a);
     if (cmd == "dbcycle") return DbCycle(a);
+    if (cmd == "hold") return Hold(a);
     std::fprintf(stderr, "histbench: unknown command %s\n", cmd.c_str());
     return 2;
   } catch (const std::exception& e) {
