@@ -2,14 +2,13 @@
 
 #include <sys/socket.h>
 
-#include <string>
+#include <utility>
 
 #include <boost/asio/post.hpp>
-#include <boost/beast/core/error.hpp>
+#include <boost/asio/write.hpp>
+#include <boost/beast/core/string.hpp>
 #include <boost/beast/http/error.hpp>
 #include <boost/beast/http/read.hpp>
-#include <boost/beast/http/string_body.hpp>
-#include <boost/beast/http/parser.hpp>
 
 #include "platform/http/exchange.h"
 #include "platform/http/socket_send.h"
@@ -19,126 +18,244 @@ namespace httphost {
 namespace net = boost::asio;
 namespace beast = boost::beast;
 namespace http = beast::http;
+using tcp = net::ip::tcp;
+using error_code = beast::error_code;
 
 namespace {
 
-// What a refused connection may still send us before it is closed, and for
-// how long we wait for it.
+// What a finished or refused connection may still send us before it is
+// closed, and for how long we wait for it.
 constexpr size_t kDrainLimit = 64 * 1024;
 constexpr std::chrono::milliseconds kDrainTime{1000};
 
-bool IsParseError(const beast::error_code& ec) {
-  return ec.category() == beast::error_code(http::error::bad_target).category();
+bool IsParseError(const error_code& ec) {
+  return ec.category() == error_code(http::error::bad_target).category() &&
+         ec != http::error::end_of_stream && ec != http::error::partial_message;
 }
 
 }  // namespace
 
-Connection::Connection(const ServerOptions& options, const Handler& handler)
-    : options_(options), handler_(handler), socket_(ioc_) {}
+void ConnectionHub::ShutdownAll() {
+  std::lock_guard<std::mutex> guard(lock);
+  stopping = true;
+  for (Connection* c : live) c->Shutdown();
+}
 
-void Connection::Shutdown() {
-  shutting_down_ = true;
-  {
-    // At once, not through the io_context: a write waiting for the client
-    // runs outside it, and the shut socket wakes it with an error.
-    std::lock_guard<std::mutex> guard(close_lock_);
-    if (!closed_) ::shutdown(socket_.native_handle(), SHUT_RDWR);
+std::shared_ptr<Connection> Connection::Open(ConnectionHub& hub, tcp::socket socket,
+                                             bool admitted) {
+  std::shared_ptr<Connection> c(new Connection(hub, std::move(socket), admitted));
+  std::lock_guard<std::mutex> guard(hub.lock);
+  if (hub.stopping) {
+    error_code ignored;
+    c->socket_.close(ignored);
+    c->closed_ = true;
+    return nullptr;
   }
-  net::post(ioc_, [this] {
-    beast::error_code ignored;
-    socket_.cancel(ignored);
+  hub.live.insert(c.get());
+  if (admitted) {
+    ++hub.open;
+    ++hub.waiting;
+    c->waiting_counted_ = true;
+  }
+  return c;
+}
+
+Connection::Connection(ConnectionHub& hub, tcp::socket socket, bool admitted)
+    : hub_(hub), socket_(std::move(socket)), timer_(socket_.get_executor()), admitted_(admitted) {}
+
+Connection::~Connection() { Close(); }
+
+void Connection::Arm(std::chrono::milliseconds limit) {
+  timed_out_ = false;
+  unsigned generation = ++timer_generation_;
+  timer_.expires_after(limit);
+  timer_.async_wait([self = shared_from_this(), generation](error_code ec) {
+    // A timer that fired just as its operation ended must not cancel the
+    // next one.
+    if (ec || generation != self->timer_generation_) return;
+    self->timed_out_ = true;
+    error_code ignored;
+    self->socket_.cancel(ignored);
   });
 }
 
-bool Connection::WriteAll(std::span<const std::string_view> pieces) {
-  return SendAll(socket_.native_handle(), pieces, options_.write_timeout);
+void Connection::Disarm() {
+  ++timer_generation_;
+  timer_.cancel();
+}
+
+void Connection::Start() { WaitForRequest(); }
+
+void Connection::WaitForRequest() {
+  parser_.emplace();
+  parser_->header_limit(static_cast<std::uint32_t>(hub_.options.max_header_bytes));
+  parser_->body_limit(hub_.options.max_body_bytes);
+  if (!kept_alive_ || buffer_.size() > 0) return ReadHead();
+  // Between requests the connection holds no buffer, and the head's time
+  // starts with its first byte.
+  buffer_.shrink_to_fit();
+  Arm(hub_.options.idle_timeout);
+  socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](error_code ec) {
+    self->Disarm();
+    if (ec) return self->Close();
+    self->ReadHead();
+  });
+}
+
+void Connection::ReadHead() {
+  Arm(hub_.options.head_timeout);
+  http::async_read_header(socket_, buffer_, *parser_,
+                          [self = shared_from_this()](error_code ec, size_t) {
+                            self->Disarm();
+                            if (ec) return self->Failed(ec);
+                            const auto& head = self->parser_->get();
+                            auto expect = head.find(http::field::expect);
+                            if (expect == head.end() ||
+                                !beast::iequals(expect->value(), "100-continue") ||
+                                self->parser_->is_done()) {
+                              return self->ReadBody();
+                            }
+                            self->outgoing_ = "HTTP/1.1 100 Continue\r\n\r\n";
+                            self->Arm(self->hub_.options.write_timeout);
+                            net::async_write(self->socket_, net::buffer(self->outgoing_),
+                                             [self](error_code ec, size_t) {
+                                               self->Disarm();
+                                               if (ec) return self->Close();
+                                               self->ReadBody();
+                                             });
+                          });
+}
+
+void Connection::ReadBody() {
+  if (parser_->is_done()) return Dispatch();
+  Arm(hub_.options.body_timeout);
+  http::async_read(socket_, buffer_, *parser_, [self = shared_from_this()](error_code ec, size_t) {
+    self->Disarm();
+    if (ec) return self->Failed(ec);
+    self->Dispatch();
+  });
+}
+
+void Connection::Failed(error_code ec) {
+  if (ec == http::error::header_limit) {
+    Refuse(431, "Request Header Fields Too Large", "");
+  } else if (ec == http::error::body_limit) {
+    Refuse(413, "Payload Too Large", "");
+  } else if (timed_out_) {
+    // A connection that sent nothing is just closed.
+    if (parser_->got_some()) {
+      Refuse(408, "Request Timeout", "");
+    } else {
+      Close();
+    }
+  } else if (IsParseError(ec)) {
+    Refuse(400, "Bad Request", "");
+  } else {
+    Close();
+  }
+}
+
+void Connection::Dispatch() {
+  if (waiting_counted_) {
+    waiting_counted_ = false;
+    --hub_.waiting;
+  }
+  request_ = parser_->release();
+  parser_.reset();
+  if (!hub_.workers.Run([self = shared_from_this()] { self->Serve(); })) Close();
 }
 
 void Connection::Serve() {
-  while (!shutting_down_) {
-    http::request_parser<http::string_body> parser;
-    parser.header_limit(static_cast<std::uint32_t>(options_.max_header_bytes));
-    parser.body_limit(options_.max_body_bytes);
-
-    beast::error_code ec = Run(options_.idle_timeout, [&](auto handler) {
-      http::async_read_header(socket_, buffer_, parser, std::move(handler));
-    });
-    if (!ec && !parser.is_done()) {
-      const auto& head = parser.get();
-      auto expect = head.find(http::field::expect);
-      if (expect != head.end() && beast::iequals(expect->value(), "100-continue") &&
-          !WriteAll("HTTP/1.1 100 Continue\r\n\r\n")) {
-        break;
-      }
-      ec = Run(options_.read_timeout, [&](auto handler) {
-        http::async_read(socket_, buffer_, parser, std::move(handler));
-      });
-    }
-    if (ec) {
-      if (ec == http::error::header_limit) {
-        Refuse(431, "Request Header Fields Too Large");
-      } else if (ec == http::error::body_limit) {
-        Refuse(413, "Payload Too Large");
-      } else if (ec == beast::error::timeout) {
-        if (parser.got_some()) Refuse(408, "Request Timeout");
-      } else if (IsParseError(ec) && ec != http::error::end_of_stream &&
-                 ec != http::error::partial_message) {
-        Refuse(400, "Bad Request");
-      }
-      break;
-    }
-
-    Exchange::Request request = parser.release();
-    Exchange exchange(*this, request);
+  bool keep_alive = false;
+  {
+    Exchange exchange(*this, request_);
     bool completed = true;
     try {
-      handler_(exchange);
+      hub_.handler(exchange);
     } catch (...) {
       completed = false;
     }
-    if (!exchange.Finish(completed)) break;
+    keep_alive = exchange.Finish(completed);
   }
-  CloseGracefully();
-  done_ = true;
+  request_ = Request();
+  net::post(socket_.get_executor(),
+            [self = shared_from_this(), keep_alive] { self->AfterReply(keep_alive); });
 }
 
-void Connection::Refuse(int status, std::string_view reason) {
-  std::string body = std::string(reason) + "\r\n";
-  std::string reply = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason) +
-                      "\r\nContent-Type: text/plain\r\nContent-Length: " +
-                      std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
-  WriteAll(reply);
+void Connection::AfterReply(bool keep_alive) {
+  if (closed_) return;  // the client went away during the reply
+  waiting_counted_ = true;
+  ++hub_.waiting;
+  if (!keep_alive) return CloseGracefully();
+  kept_alive_ = true;
+  WaitForRequest();
+}
+
+bool Connection::Send(std::span<const std::string_view> pieces) {
+  if (failed_) return false;
+  if (SendAll(socket_.native_handle(), pieces, hub_.options.write_timeout)) return true;
+  failed_ = true;
+  // The rest of the reply can no longer arrive; the handler may still run
+  // to its end, but not on an open socket.
+  Close();
+  return false;
+}
+
+void Connection::Refuse(int status, std::string_view reason, std::string_view body) {
+  std::string text = body.empty() ? std::string(reason) + "\r\n" : std::string(body);
+  outgoing_ = "HTTP/1.1 " + std::to_string(status) + " " + std::string(reason) +
+              "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(text.size()) +
+              "\r\nConnection: close\r\n\r\n" + text;
+  Arm(hub_.options.write_timeout);
+  net::async_write(socket_, net::buffer(outgoing_), [self = shared_from_this()](error_code ec, size_t) {
+    self->Disarm();
+    self->outgoing_ = std::string();
+    if (ec) return self->Close();
+    self->CloseGracefully();
+  });
 }
 
 void Connection::CloseGracefully() {
-  beast::error_code ec;
-  socket_.shutdown(net::ip::tcp::socket::shutdown_send, ec);
-  // Read what the client still sends until it closes its side, so that
-  // unread bytes do not turn our close into a reset that could discard the
-  // reply before the client has read it.
-  if (!ec && !shutting_down_) {
-    size_t drained = 0;
-    char scratch[4096];
-    auto deadline = std::chrono::steady_clock::now() + kDrainTime;
-    while (drained < kDrainLimit) {
-      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) break;
-      size_t got = 0;
-      ec = Run(left, [&](auto handler) {
-        socket_.async_read_some(net::buffer(scratch), [&got, handler = std::move(handler)](
-                                                          beast::error_code e, size_t n) mutable {
-          got = n;
-          handler(e, n);
-        });
-      });
-      if (ec) break;
-      drained += got;
-    }
-  }
+  error_code ec;
+  socket_.shutdown(tcp::socket::shutdown_send, ec);
+  if (ec) return Close();
+  drained_ = 0;
+  Arm(kDrainTime);
+  Drain();
+}
+
+void Connection::Drain() {
+  buffer_.consume(buffer_.size());
+  socket_.async_read_some(buffer_.prepare(4096), [self = shared_from_this()](error_code ec, size_t n) {
+    self->drained_ += n;
+    if (!ec && self->drained_ < kDrainLimit) return self->Drain();
+    self->Disarm();
+    self->Close();
+  });
+}
+
+void Connection::Shutdown() {
   std::lock_guard<std::mutex> guard(close_lock_);
-  socket_.close(ec);
-  closed_ = true;
+  // At once, not through the event loop: a handler's send waiting for the
+  // client runs outside it, and the shut socket wakes it with an error.
+  if (!closed_) ::shutdown(socket_.native_handle(), SHUT_RDWR);
+}
+
+void Connection::Close() {
+  {
+    std::lock_guard<std::mutex> guard(close_lock_);
+    if (closed_) return;
+    error_code ignored;
+    socket_.close(ignored);
+    closed_ = true;
+  }
+  if (waiting_counted_) {
+    waiting_counted_ = false;
+    --hub_.waiting;
+  }
+  if (admitted_) --hub_.open;
+  std::lock_guard<std::mutex> guard(hub_.lock);
+  hub_.live.erase(this);
 }
 
 }  // namespace httphost

@@ -1,103 +1,128 @@
-// One accepted connection of the HTTP host: reads its requests one after
-// another on the connection's own thread and serves each through the
-// handler. Reads run on the connection's private io_context under a
-// time-out; writes go straight to the socket from the same thread (a reply
-// is many small writes, each of which must reach the client at once) under
-// a time-out of their own. A slow or silent client can hold the thread only
-// for the configured times.
+// One accepted connection of the HTTP host. While it waits (for a request's
+// head, its body, the next request of a kept-alive connection, or the end of
+// a refused or finished one) it lives on the server's event loop and costs
+// a socket and a few hundred bytes, never a thread. A complete request is
+// handed to a handler thread, which writes the reply straight to the socket,
+// each write going out before the handler goes on; when the handler returns
+// the connection goes back to the event loop.
 #ifndef HISTDATA_PLATFORM_HTTP_CONNECTION_H_
 #define HISTDATA_PLATFORM_HTTP_CONNECTION_H_
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <unordered_set>
 
-#include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/error.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/message.hpp>
+#include <boost/beast/http/parser.hpp>
+#include <boost/beast/http/string_body.hpp>
 
 #include "platform/http/server.h"
+#include "platform/http/worker_pool.h"
 
 namespace httphost {
 
-class Connection {
+class Connection;
+
+// What the connections of one server share.
+struct ConnectionHub {
+  ConnectionHub(ServerOptions o, Handler h)
+      : options(std::move(o)), handler(std::move(h)), workers(options.max_handler_threads) {}
+
+  // Any thread: no connection is registered from now on and every
+  // registered one is shut down (see Connection::Shutdown).
+  void ShutdownAll();
+
+  const ServerOptions options;
+  const Handler handler;
+  WorkerPool workers;
+  std::atomic<size_t> open{0};     // admitted and not yet closed
+  std::atomic<size_t> waiting{0};  // open and running no handler
+
+  // Every connection not yet closed, refused ones too.
+  std::mutex lock;
+  std::unordered_set<Connection*> live;  // under lock
+  bool stopping = false;                 // under lock
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
  public:
-  Connection(const ServerOptions& options, const Handler& handler);
+  using Request = boost::beast::http::request<boost::beast::http::string_body>;
+
+  // Event loop: takes over `socket` (a socket of the loop); `admitted` ones
+  // count as open. Null once the server is stopping (the socket is closed).
+  static std::shared_ptr<Connection> Open(ConnectionHub& hub, boost::asio::ip::tcp::socket socket,
+                                          bool admitted);
+  ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
 
-  // The socket of this connection, bound to its io_context; the acceptor
-  // hands the accepted descriptor to it before Serve.
-  boost::asio::ip::tcp::socket& socket() { return socket_; }
+  // Event loop: serves requests until the client leaves, a limit ends the
+  // connection or a reply cannot go on.
+  void Start();
+  // Event loop: sends a short plain-text refusal, then closes.
+  void Refuse(int status, std::string_view reason, std::string_view body);
 
-  // Serves requests until the client closes, a time-out or a refusal ends
-  // the connection, or Shutdown is called. Runs on the connection's thread.
-  void Serve();
-  // From any thread: ends the connection's reads and writes at once. A
-  // handler that is running carries on; its writes are dropped.
+  // Handler thread: writes all of `pieces` (at most kMaxSendPieces) as one
+  // gathered send under the write time-out. The first failure closes the
+  // socket at once; from then on nothing more is sent and the result is
+  // false.
+  bool Send(std::span<const std::string_view> pieces);
+
+  // Any thread: ends the connection's reads and writes at once. A handler
+  // that is running carries on; its writes fail.
   void Shutdown();
-  bool Done() const { return done_.load(); }
-
-  // Runs one asynchronous operation to completion on this thread. When the
-  // time-out passes first the operation is cancelled (the socket stays
-  // open, so a refusal can still be written) and the result is
-  // boost::beast::error::timeout.
-  template <class Start>
-  boost::beast::error_code Run(std::chrono::milliseconds timeout, Start&& start) {
-    boost::beast::error_code result;
-    bool finished = false;
-    bool timed_out = false;
-    boost::asio::steady_timer timer(ioc_);
-    timer.expires_after(timeout);
-    timer.async_wait([&](boost::beast::error_code ec) {
-      if (!ec && !finished) {
-        timed_out = true;
-        boost::beast::error_code ignored;
-        socket_.cancel(ignored);
-      }
-    });
-    start([&](boost::beast::error_code ec, std::size_t) {
-      finished = true;
-      result = ec;
-      timer.cancel();
-    });
-    ioc_.restart();
-    ioc_.run();
-    if (timed_out && result) result = boost::beast::error::timeout;
-    return result;
-  }
-
-  // Writes all of `bytes` under the write time-out; false when the client
-  // is gone or too slow, or the connection is shut down.
-  bool WriteAll(std::string_view bytes) { return WriteAll(std::span(&bytes, 1)); }
-  // The same for up to kMaxSendPieces pieces sent back to back, as one
-  // gathered write.
-  bool WriteAll(std::span<const std::string_view> pieces);
-
-  const ServerOptions& options() const { return options_; }
 
  private:
-  // A short plain-text refusal with `status`, then the connection closes.
-  void Refuse(int status, std::string_view reason);
-  // Ends the connection after a final reply: the client sees the end of
-  // our data before the socket closes, so it is not cut off by a reset.
-  void CloseGracefully();
+  Connection(ConnectionHub& hub, boost::asio::ip::tcp::socket socket, bool admitted);
 
-  const ServerOptions& options_;
-  const Handler& handler_;
-  boost::asio::io_context ioc_;
+  void WaitForRequest();
+  void ReadHead();
+  void ReadBody();
+  void Failed(boost::beast::error_code ec);
+  void Dispatch();
+  void Serve();  // handler thread
+  void AfterReply(bool keep_alive);
+  // Ends the connection after a final reply: our side is shut first and
+  // what the client still sends is read for a moment, so that the close
+  // does not turn into a reset that could cut off the reply.
+  void CloseGracefully();
+  void Drain();
+  void Close();
+
+  // Times the operation about to start: when `limit` passes first, the
+  // socket's operations are cancelled and timed_out_ says why.
+  void Arm(std::chrono::milliseconds limit);
+  void Disarm();
+
+  ConnectionHub& hub_;
   boost::asio::ip::tcp::socket socket_;
+  boost::asio::steady_timer timer_;
+  unsigned timer_generation_ = 0;
+  bool timed_out_ = false;
   boost::beast::flat_buffer buffer_;
-  // Guards the socket's descriptor against Shutdown from another thread
-  // while this one closes it (the number could be reused by then).
+  std::optional<boost::beast::http::request_parser<boost::beast::http::string_body>> parser_;
+  Request request_;      // the request a handler runs for
+  std::string outgoing_;  // a refusal or interim reply being written
+  size_t drained_ = 0;
+  bool kept_alive_ = false;  // a reply went out and the connection stayed
+  const bool admitted_;
+  bool waiting_counted_ = false;
+  bool failed_ = false;  // handler thread: a send failed
+  // Guards the descriptor against Shutdown from another thread while it is
+  // being closed (its number could be reused by then).
   std::mutex close_lock_;
-  bool closed_ = false;  // under close_lock_
-  std::atomic<bool> shutting_down_{false};
-  std::atomic<bool> done_{false};
+  std::atomic<bool> closed_{false};
 };
 
 }  // namespace httphost

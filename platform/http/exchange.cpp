@@ -171,7 +171,7 @@ bool Exchange::Finish(bool completed) {
 
 void Exchange::Send(std::initializer_list<std::string_view> pieces) {
   if (failed_) return;
-  if (!connection_.WriteAll(std::span(pieces.begin(), pieces.size()))) failed_ = true;
+  if (!connection_.Send(std::span(pieces.begin(), pieces.size()))) failed_ = true;
 }
 
 }  // namespace httphost

@@ -8,9 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include <boost/beast/http/message.hpp>
-#include <boost/beast/http/string_body.hpp>
-
 #include "platform/host.h"
 #include "platform/http/connection.h"
 
@@ -18,7 +15,7 @@ namespace httphost {
 
 class Exchange : public host::Host {
  public:
-  using Request = boost::beast::http::request<boost::beast::http::string_body>;
+  using Request = Connection::Request;
 
   Exchange(Connection& connection, Request& request);
 
@@ -48,7 +45,7 @@ class Exchange : public host::Host {
  private:
   enum class Framing { kChunked, kLength, kClose };
   // Sends the pieces back to back in one write; after a failed write the
-  // client counts as gone and nothing more is sent.
+  // client counts as gone, its socket is closed and nothing more is sent.
   void Send(std::initializer_list<std::string_view> pieces);
 
   Connection& connection_;

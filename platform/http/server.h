@@ -1,6 +1,13 @@
 // The standalone HTTP host: accepts connections on one address and port and
-// hands each request to a handler as a host::Host, on a thread of its own
-// connection.
+// hands each request to a handler as a host::Host.
+//
+// One event-loop thread owns every connection while it waits: for a head,
+// for a body, for the next request of a kept-alive connection. Waiting costs
+// a socket, not a thread, so thousands of idle or slow clients do not keep
+// anyone else out. A complete request runs its handler on a thread of a
+// pool that grows as requests need it (up to max_handler_threads) and keeps
+// its threads for later requests; the handler's writes go to the client one
+// by one from that thread, each before the handler goes on.
 //
 // Replies stream: to an HTTP/1.1 request every body write goes out at once
 // as one chunk of a chunked reply and the connection may be kept alive; to
@@ -8,13 +15,14 @@
 // at its end. A head that declares its own Content-Length is sent with that
 // length instead. Requests that the host refuses get a short plain-text
 // reply with the status named below and the connection is closed:
-//   503  all connection threads are busy
+//   503  max_connections connections are already open
 //   431  the request head is larger than max_header_bytes
 //   413  the declared or received body is larger than max_body_bytes
-//   408  the head or body did not arrive within its time-out
+//   408  the head or body did not arrive within its time limit
 //   400  the request cannot be parsed
-// A client that goes away mid-reply is not reported to the handler: later
-// writes are dropped and the handler runs to its end.
+// A client that goes away mid-reply is not reported to the handler: its
+// socket is closed at the first failed write, later writes are dropped and
+// the handler runs to its end.
 #ifndef HISTDATA_PLATFORM_HTTP_SERVER_H_
 #define HISTDATA_PLATFORM_HTTP_SERVER_H_
 
@@ -32,22 +40,30 @@ namespace httphost {
 struct ServerOptions {
   std::string address = "0.0.0.0";
   uint16_t port = 0;  // 0 picks a free port (see HttpServer::Port)
-  // Connections served at once, one thread each; more are refused with 503.
-  size_t max_connections = 128;
+  // Connections open at once, waiting or being served; a connection beyond
+  // them gets 503. Each needs a file descriptor.
+  size_t max_connections = 10000;
+  // Handlers running at once; a complete request beyond them waits for the
+  // first to return.
+  size_t max_handler_threads = 256;
   size_t max_header_bytes = 16 * 1024;
   size_t max_body_bytes = 1024 * 1024;
-  // Wait for the next request's head, from connection or from the end of
-  // the previous reply; a head that has started but not finished by then
-  // gets 408, a connection that sent nothing is just closed.
+  // The whole head of a request must arrive within this time of the
+  // connection being accepted, or of its first byte on a kept-alive
+  // connection. A head that has started by then gets 408; a connection that
+  // sent nothing is just closed.
+  std::chrono::milliseconds head_timeout{10000};
+  // A kept-alive connection whose next request has not started within this
+  // time of the previous reply is closed.
   std::chrono::milliseconds idle_timeout{30000};
   // Time for the body of a request once its head is in.
-  std::chrono::milliseconds read_timeout{30000};
+  std::chrono::milliseconds body_timeout{30000};
   // Time for one write to be taken by the client; a write that does not
   // finish in time marks the client as gone.
   std::chrono::milliseconds write_timeout{30000};
 };
 
-// Serves one request; runs on the connection's thread. What it does not
+// Serves one request; runs on a handler thread. What it does not
 // send is made up by the host: a handler that returns without a head gets a
 // 500 reply.
 using Handler = std::function<void(host::Host&)>;
@@ -68,6 +84,12 @@ class HttpServer {
   // Stops accepting, ends idle and reading connections, waits for the
   // handlers that are running to return and for every thread to end.
   void Stop();
+
+  // Connections open now (refused ones aside), and those of them that are
+  // running no handler: waiting for a request, its head or body, or
+  // closing. Cheap, from any thread.
+  size_t OpenConnections() const;
+  size_t IdleConnections() const;
 
  private:
   class Impl;

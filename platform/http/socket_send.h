@@ -1,4 +1,4 @@
-// Sends a reply's pieces to a client socket from the connection's own
+// Sends a reply's pieces to a client socket from the handler's own
 // thread, without an event loop: the pieces (a chunk's size line, its data,
 // its CR LF) go out in one gathered send, in place, with no copy and no
 // allocation. A client that stops reading holds the sender at most for the

@@ -244,7 +244,7 @@ TEST_F(HostTest, MalformedRequestIsRefused) {
 TEST_F(HostTest, SlowClientsTimeOut) {
   httphost::ServerOptions options;
   options.idle_timeout = 300ms;
-  options.read_timeout = 300ms;
+  options.body_timeout = 300ms;
   ServeLines(options);
   {
     HttpClient client(port());
