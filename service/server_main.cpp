@@ -1,7 +1,7 @@
 // histdata-server: the history service behind the standalone HTTP host.
 //
 //   histdata-server --port N [--address A] [--data-dir D] [--aliases FILE]
-//                   [--log-dir L] [--workdir W] [--max-clients C]
+//                   [--log-dir L] [--workdir W] [connection limits]
 //
 // The working folder (W, else the current one) is where the settings file
 // zet.ini is looked for first. The server runs until SIGINT or SIGTERM.
@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "log/zetUtilities.h"
 #include "platform/engine/aliases.h"
 #include "platform/http/server.h"
+#include "platform/os/open_files.h"
 #include "platform/rtl/numbers.h"
 #include "service/app.h"
 
@@ -26,7 +28,17 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: histdata-server --port N [--address A] [--data-dir D] [--aliases FILE]\n"
-               "                       [--log-dir L] [--workdir W] [--max-clients C]\n");
+               "                       [--log-dir L] [--workdir W] [connection limits]\n");
+  httphost::ServerOptions d;
+  std::fprintf(stderr,
+               "connection limits:\n"
+               "  --max-connections C  connections open at once, idle or served (default %zu);\n"
+               "                       a connection beyond them gets 503\n"
+               "  --head-timeout S     seconds for a request's whole head to arrive (default %lld)\n"
+               "  --idle-timeout S     seconds a kept-alive connection may wait for its next\n"
+               "                       request (default %lld)\n",
+               d.max_connections, static_cast<long long>(d.head_timeout.count() / 1000),
+               static_cast<long long>(d.idle_timeout.count() / 1000));
 }
 
 struct Arguments {
@@ -36,7 +48,7 @@ struct Arguments {
   std::string aliases;
   std::string log_dir;
   std::string workdir;
-  int max_clients = 0;
+  httphost::ServerOptions limits;
 };
 
 bool Parse(int argc, char** argv, Arguments& args) {
@@ -58,9 +70,12 @@ bool Parse(int argc, char** argv, Arguments& args) {
       args.log_dir = value;
     } else if (name == "--workdir") {
       args.workdir = value;
-    } else if (name == "--max-clients") {
+    } else if (name == "--max-connections" || name == "--head-timeout" ||
+               name == "--idle-timeout") {
       if (!rtl::TryStrToInt(value, n) || n <= 0) return false;
-      args.max_clients = n;
+      if (name == "--max-connections") args.limits.max_connections = static_cast<size_t>(n);
+      if (name == "--head-timeout") args.limits.head_timeout = std::chrono::seconds(n);
+      if (name == "--idle-timeout") args.limits.idle_timeout = std::chrono::seconds(n);
     } else {
       return false;
     }
@@ -113,15 +128,21 @@ int main(int argc, char** argv) {
   }
   hist::StartExtension();
 
-  httphost::ServerOptions options;
+  httphost::ServerOptions options = args.limits;
   options.address = args.address;
   options.port = static_cast<uint16_t>(args.port);
-  if (args.max_clients > 0) options.max_connections = static_cast<size_t>(args.max_clients);
-  // Requests beyond the pool's limit must still reach the pool, which
-  // answers them itself; the host's own bound only guards against floods.
+  // Requests beyond the pool's limit must still reach the pool at once,
+  // which answers them itself: never fewer handler threads than that.
   int pool_limit = hist::Application()->MaxConnections();
-  if (pool_limit > 0 && options.max_connections <= static_cast<size_t>(pool_limit)) {
-    options.max_connections = static_cast<size_t>(pool_limit) + 16;
+  if (pool_limit > 0 && options.max_handler_threads <= static_cast<size_t>(pool_limit)) {
+    options.max_handler_threads = static_cast<size_t>(pool_limit) + 16;
+  }
+  // Every open connection is a descriptor.
+  os::OpenFileLimit files = os::RaiseOpenFileLimit();
+  if (files.now > 0) {
+    std::printf("histdata-server: open files limit %llu (was %llu), up to %zu connections\n",
+                static_cast<unsigned long long>(files.now),
+                static_cast<unsigned long long>(files.before), options.max_connections);
   }
   httphost::HttpServer server(options, [](host::Host& h) { hist::HttpExtensionProc(h); });
   try {

@@ -99,6 +99,36 @@ TEST(PoolTest, RequestBeyondTheLimitGetsTheServerErrorReply) {
   EXPECT_EQ(server.app().ActiveCount(), 0u);
 }
 
+TEST(PoolTest, RequestsBeyondTheLimitGetTheExactReplyAtOnceWhileManyConnectionsWait) {
+  StoreFixture stores;
+  stores.SetSetting("KORVA", "MaxConnection", "3");
+  TestServer server(RecordingModule::Make);
+  HeldRequests held;  // released before the server stops
+  for (const char* s : {"A", "B", "C"}) held.Start(server.port(), s);
+  // Connections that only wait, more than a thread per connection allows.
+  std::vector<std::unique_ptr<HttpClient>> waiting;
+  for (int i = 0; i < 150; ++i) waiting.push_back(std::make_unique<HttpClient>(server.port()));
+
+  std::vector<std::future<HttpReply>> refused;
+  for (int i = 0; i < 24; ++i) {
+    refused.push_back(std::async(std::launch::async, [&server, i] {
+      return server.Get("/?mode=2&symbol=R" + std::to_string(i));
+    }));
+  }
+  // The held requests are still running: none of these waited for them.
+  for (auto& f : refused) {
+    HttpReply r = f.get();
+    EXPECT_EQ(r.status_line,
+              "HTTP/1.1 500 Maximum number of concurrent connections exceeded.  Please try "
+              "again later");
+    EXPECT_EQ(r.Header("Content-Length"), std::to_string(std::string(kPoolReplyBody).size()));
+    EXPECT_EQ(r.body, kPoolReplyBody);
+  }
+  EXPECT_EQ(server.app().ModuleCount(), 3u);
+  for (const char* s : {"A", "B", "C"}) EXPECT_EQ(held.Finish(s).status, 200);
+  EXPECT_EQ(server.Get("/?mode=2&symbol=D").status, 200);
+}
+
 TEST(PoolTest, ModulesAreMadeOnDemandAndReusedInReleaseOrder) {
   StoreFixture stores;
   TestServer server(RecordingModule::Make);

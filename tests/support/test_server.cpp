@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -115,6 +116,13 @@ bool HttpClient::WaitClosed() {
   while (Fill()) {
   }
   return eof_;
+}
+
+bool HttpClient::Readable(int wait_ms) {
+  if (!buffer_.empty() || eof_) return true;
+  if (fd_ < 0) return false;
+  pollfd p{fd_, POLLIN, 0};
+  return ::poll(&p, 1, wait_ms) > 0;
 }
 
 void HttpClient::Abort() {

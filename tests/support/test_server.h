@@ -75,6 +75,8 @@ class HttpClient {
   std::string ReadSome(size_t count);
   // Whether the server has closed the connection (waits up to the time-out).
   bool WaitClosed();
+  // Whether bytes (or the end) are there to read within `wait`.
+  bool Readable(int wait_ms);
   // Closes at once with a reset, as a client that dies does.
   void Abort();
 

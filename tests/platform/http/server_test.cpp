@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
+#include <functional>
 #include <future>
 #include <memory>
 #include <mutex>
@@ -36,6 +38,25 @@ class Gate {
   std::condition_variable cv_;
   bool open_ = false;
 };
+
+// Polls `condition` until it holds; false after `limit`.
+bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit = 20s) {
+  auto deadline = std::chrono::steady_clock::now() + limit;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(5ms);
+  }
+  return true;
+}
+
+int ThreadsOfThisProcess() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Threads:", 0) == 0) return std::stoi(line.substr(8));
+  }
+  return -1;
+}
 
 // What the handler saw of the request.
 struct Seen {
@@ -241,9 +262,9 @@ TEST_F(HostTest, MalformedRequestIsRefused) {
   EXPECT_EQ(seen().method, "");
 }
 
-TEST_F(HostTest, SlowClientsTimeOut) {
+TEST_F(HostTest, SlowClientsMeetTheTimeLimits) {
   httphost::ServerOptions options;
-  options.idle_timeout = 300ms;
+  options.head_timeout = 300ms;
   options.body_timeout = 300ms;
   ServeLines(options);
   {
@@ -252,6 +273,15 @@ TEST_F(HostTest, SlowClientsTimeOut) {
     HttpReply r = client.ReadReply();
     EXPECT_EQ(r.status, 408);
     EXPECT_TRUE(client.WaitClosed());
+  }
+  {
+    // A head that keeps coming, a byte at a time, must still be whole in
+    // time.
+    HttpClient client(port());
+    client.Send("GET / HTTP/1.1\r\nX-Slow: ");
+    auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!client.Readable(20) && std::chrono::steady_clock::now() < deadline) client.Send("a");
+    EXPECT_EQ(client.ReadReply().status, 408);
   }
   {
     HttpClient client(port());
@@ -267,10 +297,59 @@ TEST_F(HostTest, SlowClientsTimeOut) {
   }
   EXPECT_EQ(seen().method, "");
   EXPECT_EQ(Get(port(), "/").status, 200);
+  EXPECT_TRUE(WaitFor([&] { return server_->OpenConnections() == 0; }));
+
+  // A kept-alive connection waits for its next request for the idle time,
+  // however long a head may take.
+  server_.reset();
+  options.head_timeout = 60s;
+  options.idle_timeout = 300ms;
+  ServeLines(options);
+  HttpClient client(port());
+  client.Send("GET / HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(client.ReadReply().status, 200);
+  EXPECT_TRUE(client.WaitClosed());
+  EXPECT_TRUE(WaitFor([&] { return server_->OpenConnections() == 0; }));
 }
 
-TEST_F(HostTest, ClientGoneMidReplyDoesNotStopTheServer) {
-  Gate first_line_sent, client_gone;
+TEST_F(HostTest, WaitingConnectionsCostNoThreadAndKeepNoOneOut) {
+  ServeLines();
+  // Silent, half-sent and kept-alive connections, more than the threads a
+  // server of one thread per connection would give them.
+  std::vector<std::unique_ptr<HttpClient>> waiting;
+  for (int i = 0; i < 400; ++i) {
+    auto client = std::make_unique<HttpClient>(port());
+    ASSERT_TRUE(client->connected());
+    if (i % 4 == 1) client->Send("GET / HTTP/1.1\r\nHost: x\r\nX-Slow: ");
+    if (i % 4 == 2) {
+      client->Send("GET /?idle HTTP/1.1\r\nHost: x\r\n\r\n");
+      ASSERT_EQ(client->ReadReply().status, 200);
+    }
+    waiting.push_back(std::move(client));
+  }
+  ASSERT_TRUE(WaitFor([&] { return server_->OpenConnections() == 400; }));
+  EXPECT_TRUE(WaitFor([&] { return server_->IdleConnections() == 400; }));
+  EXPECT_LT(ThreadsOfThisProcess(), 64);
+
+  for (int i = 0; i < 20; ++i) {
+    HttpReply r = Get(port(), "/?n=" + std::to_string(i));
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "TICK|0|a|\r\nNOTE|RECORDCOUNT|1|\r\n");
+  }
+  EXPECT_EQ(seen().query, "n=19");
+  // The kept-alive ones still serve; the finished ones are gone.
+  waiting[2]->Send("GET /?again HTTP/1.1\r\nHost: x\r\n\r\n");
+  EXPECT_EQ(waiting[2]->ReadReply().status, 200);
+  EXPECT_TRUE(WaitFor([&] { return server_->OpenConnections() == 400; }));
+
+  // What the clients close is closed here too.
+  waiting.clear();
+  EXPECT_TRUE(WaitFor([&] { return server_->OpenConnections() == 0; }));
+  EXPECT_EQ(server_->IdleConnections(), 0u);
+}
+
+TEST_F(HostTest, ClientGoneMidReplyLosesItsSocketAndDoesNotStopTheServer) {
+  Gate first_line_sent, client_gone, socket_checked;
   std::promise<int> writes_done;
   std::atomic<bool> first{true};
   Serve([&](host::Host& h) {
@@ -286,6 +365,7 @@ TEST_F(HostTest, ClientGoneMidReplyDoesNotStopTheServer) {
     client_gone.Wait();
     int n = 0;
     for (; n < 5000; ++n) h.Write(line.data(), line.size());
+    socket_checked.Wait();
     writes_done.set_value(n);
   });
   auto done = writes_done.get_future();
@@ -297,6 +377,10 @@ TEST_F(HostTest, ClientGoneMidReplyDoesNotStopTheServer) {
     client.Abort();
   }
   client_gone.Open();
+  // Closed while its handler is still running.
+  EXPECT_TRUE(WaitFor([&] { return server_->OpenConnections() == 0; }));
+  EXPECT_EQ(done.wait_for(0s), std::future_status::timeout);
+  socket_checked.Open();
   ASSERT_EQ(done.wait_for(20s), std::future_status::ready);
   EXPECT_EQ(done.get(), 5000);  // the handler ran to its end
   EXPECT_EQ(Get(port(), "/").body, "ok\r\n");
