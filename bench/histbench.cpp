@@ -474,30 +474,38 @@ int Hold(const Args& a) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
   }
-  std::vector<int> held;
-  int failed = 0, idle_held = 0, slow_held = 0;
   const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
   const std::string half = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
-  for (int i = 0; i < idle + slow; ++i) {
-    int fd = -1;
-    try {
-      fd = Connect(port);
-    } catch (const std::exception&) {
-      ++failed;
-      continue;
-    }
-    const std::string& what = i < idle ? request : half;
-    bool ok = ::send(fd, what.data(), what.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(what.size());
-    if (ok && i < idle) ok = ReadChunkedReply(fd);
-    if (!ok) {
-      ::close(fd);
-      ++failed;
-      continue;
-    }
-    held.push_back(fd);
-    ++(i < idle ? idle_held : slow_held);
+  std::atomic<int> next{0}, failed{0}, idle_held{0}, slow_held{0};
+  // Several openers at once: one at a time, thousands of round trips take
+  // long on a busy machine.
+  std::vector<std::thread> openers;
+  for (int t = 0; t < 8; ++t) {
+    openers.emplace_back([&] {
+      for (int i = next++; i < idle + slow; i = next++) {
+        int fd = -1;
+        try {
+          fd = Connect(port);
+        } catch (const std::exception&) {
+          ++failed;
+          continue;
+        }
+        const std::string& what = i < idle ? request : half;
+        bool ok = ::send(fd, what.data(), what.size(), MSG_NOSIGNAL) ==
+                  static_cast<ssize_t>(what.size());
+        if (ok && i < idle) ok = ReadChunkedReply(fd);
+        if (!ok) {
+          ::close(fd);
+          ++failed;
+          continue;
+        }
+        ++(i < idle ? idle_held : slow_held);  // the descriptor stays open
+      }
+    });
   }
-  std::printf("ready idle=%d slow=%d failed=%d\n", idle_held, slow_held, failed);
+  for (std::thread& t : openers) t.join();
+  std::printf("ready idle=%d slow=%d failed=%d\n", idle_held.load(), slow_held.load(),
+              failed.load());
   std::fflush(stdout);
   for (;;) ::pause();
 }
