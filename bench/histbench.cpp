@@ -11,7 +11,7 @@
 //                   [--save FILE] [--watch PID]
 //       W warm-up requests (default 1), then N timed ones, each read to the end.
 //       Prints median, min and max seconds, the lines and bytes of the body,
-//       and with --watch the peak resident memory of PID during the runs.
+//       how many of the timed replies were complete 200 replies, and with --watch the peak resident memory of PID during the runs.
 //       --save writes the body of one more request (HTTP/1.0) to FILE.
 //   histbench floor --body FILE [--reps N]
 //       The loopback floor of a streamed reply: the lines of FILE, each
@@ -32,6 +32,7 @@
 #include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/time.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <fcntl.h>
@@ -218,6 +219,12 @@ int Connect(uint16_t port) {
 // floor; `keep` receives the raw reply when given.
 struct ReadResult {
   size_t bytes = 0, newlines = 0;
+  std::string first, last;  // the reply's first and last few bytes
+  // A 200 reply, ended by its last chunk when chunked.
+  bool Complete() const {
+    if (first.rfind("HTTP/1.1 200", 0) != 0) return false;
+    return first.find("chunked") == std::string::npos || last == "0\r\n\r\n";
+  }
 };
 
 ReadResult ReadToEnd(int fd, std::string* keep) {
@@ -226,6 +233,9 @@ ReadResult ReadToEnd(int fd, std::string* keep) {
   for (;;) {
     const ssize_t n = ::read(fd, buf, sizeof buf);
     if (n <= 0) break;
+    if (r.first.size() < 256) r.first.append(buf, std::min<size_t>(256 - r.first.size(), n));
+    r.last.append(buf, static_cast<size_t>(n));
+    if (r.last.size() > 5) r.last.erase(0, r.last.size() - 5);
     r.bytes += static_cast<size_t>(n);
     r.newlines += static_cast<size_t>(std::count(buf, buf + n, '\n'));
     if (keep) keep->append(buf, static_cast<size_t>(n));
@@ -278,10 +288,12 @@ int Fetch(const Args& a) {
   ReadResult r;
   for (int i = a.Int("--warmup", 1); i > 0; --i) r = Request(port, target, http11, nullptr);
   std::vector<double> times;
+  int complete = 0;
   for (int i = 0; i < reps; ++i) {
     const auto t = Clock::now();
     r = Request(port, target, http11, nullptr);
     times.push_back(Since(t));
+    complete += r.Complete();
   }
   stop = true;
   if (watcher.joinable()) watcher.join();
@@ -296,7 +308,7 @@ int Fetch(const Args& a) {
   PrintSpread(SpreadOf(times));
   // The head and chunk framing hold line ends too; the body's lines are
   // what --save keeps, and what the script counts there.
-  std::printf(" bytes=%zu newlines=%zu", r.bytes, r.newlines);
+  std::printf(" bytes=%zu newlines=%zu complete=%d", r.bytes, r.newlines, complete);
   if (watch) std::printf(" rss_idle_kb=%ld rss_peak_kb=%ld rss_after_kb=%ld", idle, peak.load(), RssKb(watch));
   std::printf("\n");
   return 0;
@@ -490,6 +502,9 @@ int Hold(const Args& a) {
           ++failed;
           continue;
         }
+        // A server that neither answers nor closes must not hold the opener.
+        timeval patience{10, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
         const std::string& what = i < idle ? request : half;
         bool ok = ::send(fd, what.data(), what.size(), MSG_NOSIGNAL) ==
                   static_cast<ssize_t>(what.size());
