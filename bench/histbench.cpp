@@ -480,7 +480,7 @@ bool ReadChunkedReply(int fd) {
 int Hold(const Args& a) {
   const uint16_t port = static_cast<uint16_t>(a.Int("--port", 0));
   const int idle = a.Int("--idle", 0), slow = a.Int("--slow", 0);
-  const std::string target = a.Get("--target", "/?mode=2&symbol=0001");
+  const std::string target = a.Get("--target", "/?mode=2&symbol=0002");
   rlimit files{};
   if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
     files.rlim_cur = files.rlim_max;
