@@ -9,6 +9,9 @@
 #                          through one server, byte for byte; then lose a
 #                          server, then the replica, and check again
 #   cluster.sh down DIR    stop everything started in DIR and remove DIR
+#   cluster.sh stop-server|start-server DIR N
+#                          stop or start server N (1 or 2), waiting until the
+#                          balancer has marked it down or up
 #
 # Environment: BUILD_DIR (default build), CLUSTER_PG_PORT (first port tried
 # for the primary, then the replica; default 54337), CLUSTER_PORT (first port
@@ -19,7 +22,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cmd=${1:-} dir=${2:-}
-[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 up|check|down DIR" >&2; exit 2; }
+[ -n "$cmd" ] && [ -n "$dir" ] || { echo "usage: $0 up|check|down|stop-server|start-server DIR [N]" >&2; exit 2; }
 [ -d "$dir" ] && dir=$(cd "$dir" && pwd)
 STARTED=$(date +%s)
 say() { printf '[cluster %4ds] %s\n' $(($(date +%s) - STARTED)) "$*"; }
@@ -88,13 +91,19 @@ our_pid() {  # PIDFILE
   local pid
   [ -f "$1" ] || return 1
   pid=$(cat "$1")
-  [ -n "$pid" ] && tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "$dir" && echo "$pid"
+  [ -n "$pid" ] && tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" | grep -qF "$dir" && echo "$pid"
+}
+# Ended: gone, or a zombie that its new parent has yet to reap.
+ended() {
+  local state
+  state=$(sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -c1) || true
+  [ -z "$state" ] || [ "$state" = Z ]
 }
 stop_pid() {  # PIDFILE [SIGNAL]
   local pid
   pid=$(our_pid "$1") || return 0
   kill "-${2:-TERM}" "$pid" 2>/dev/null || true
-  wait_for 30 "process $pid to end" test ! -e "/proc/$pid"
+  wait_for 30 "process $pid to end" ended "$pid"
   rm -f "$1"
 }
 
@@ -378,5 +387,15 @@ case "$cmd" in
   up) up ;;
   down) down ;;
   check) load_state; check ;;
-  *) echo "usage: $0 up|check|down DIR" >&2; exit 2 ;;
+  stop-server)  # DIR N: stop server N and wait until the balancer marks it down
+    load_state
+    stop_pid "$dir/s${3:?server number}/pid"
+    wait_for 30 "the balancer to mark server $3 down" lb_is "s$3" DOWN
+    ;;
+  start-server)  # DIR N: start server N and wait until the balancer marks it up
+    load_state
+    server_start "${3:?server number}"
+    wait_for 30 "the balancer to mark server $3 up" lb_is "s$3" UP
+    ;;
+  *) echo "usage: $0 up|check|down|stop-server|start-server DIR [N]" >&2; exit 2 ;;
 esac
