@@ -108,9 +108,9 @@ stop_pid() {  # PIDFILE [SIGNAL]
 }
 
 server_start() {  # N
-  local n=$1 port admin=()
-  port=$(eval echo "\$S${n}_PORT")
-  [ -n "$HEALTH_PORTS" ] && admin=(--admin-port "$(eval echo "\$S${n}_ADMIN")")
+  local n=$1 port_var=S${1}_PORT admin_var=S${1}_ADMIN admin=()
+  local port=${!port_var}
+  [ -n "$HEALTH_PORTS" ] && admin=(--admin-port "${!admin_var}")
   # An empty system settings folder: nothing of this machine's own settings.
   (cd "$dir/s$n/run" && HISTDATA_SYSCONF_DIR=$dir/etc exec "$SERVER" --port "$port" --address 127.0.0.1 \
     --data-dir "$dir/data" --aliases "$dir/aliases.ini" --log-dir "$dir/s$n/log" --workdir "$dir/s$n/run" \
@@ -199,7 +199,8 @@ EOF
     sed -e 's/^DBUSER=.*/DBUSER=postgres/' -e 's/^DBMode=.*/DBMode=SQL/' "$root/config/zet.ini" \
       >"$dir/s$n/run/zet.ini"
     server_start "$n"
-    say "server $n on 127.0.0.1:$(eval echo "\$S${n}_PORT")"
+    local port_var=S${n}_PORT
+    say "server $n on 127.0.0.1:${!port_var}"
   done
 
   local check="check inter 300ms fall 2 rise 2"
