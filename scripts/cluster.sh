@@ -195,9 +195,11 @@ EOF
 
   for n in 1 2; do
     mkdir -p "$dir/s$n/run" "$dir/s$n/log"
-    # The servers' logins are those of the connection string (DBUSER).
-    sed -e 's/^DBUSER=.*/DBUSER=postgres/' -e 's/^DBMode=.*/DBMode=SQL/' "$root/config/zet.ini" \
-      >"$dir/s$n/run/zet.ini"
+    # The servers' logins are those of the connection string (DBUSER); mode
+    # 6 reads the interval tables through the module database; modules enough
+    # for a benchmark's clients both directly and through the balancer.
+    sed -e 's/^DBUSER=.*/DBUSER=postgres/' -e 's/^DBMode=.*/DBMode=SQL/' -e 's/^MaxConnection=.*/MaxConnection=32/' \
+      "$root/config/zet.ini" >"$dir/s$n/run/zet.ini"
     server_start "$n"
     local port_var=S${n}_PORT
     say "server $n on 127.0.0.1:${!port_var}"
