@@ -50,14 +50,6 @@ void TDatabase::Close() {
 bool TDatabase::Connected() const { return lease_ != nullptr; }
 
 Connection& TDatabase::connection() {
-  // A connection kept from one request to the next (the module database)
-  // may have lost its server in between. While none of its datasets is open
-  // it is replaced, as the pool replaces a dead idle one at checkout; the
-  // new one goes to whichever host of the alias answers now.
-  if (lease_ && std::none_of(datasets_.begin(), datasets_.end(), [](TDataSet* ds) { return ds->Active(); }) &&
-      !lease_->connection().Healthy()) {
-    lease_.reset();
-  }
   Open();
   return lease_->connection();
 }

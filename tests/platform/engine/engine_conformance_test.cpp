@@ -232,24 +232,6 @@ TEST_P(EngineConformance, ReopenedDatabaseTakesThePooledConnection) {
   EXPECT_NE(&other.connection(), first);
 }
 
-TEST_P(EngineConformance, KeptConnectionThatLostItsServerIsReplacedAtTheNextOpen) {
-  if (GetParam().backend != Backend::kPostgres) GTEST_SKIP() << "an embedded store has no server to lose";
-  stores->InitSqlStores();
-  TDatabase db;
-  db.AliasName = "zetdata";
-  db.KeepConnection = true;
-  TQuery q(&db);
-  q.SetSQL("select pg_backend_pid() as pid");
-  q.Open();
-  const int first = q.FieldByName("pid").AsInteger();
-  q.Close();
-  ASSERT_TRUE(db.Connected());
-  // The server ends that session (as a replica that stops does).
-  stores->Execute("zetdata", "SELECT pg_terminate_backend(" + std::to_string(first) + ", 10000)");
-  q.Open();
-  EXPECT_NE(q.FieldByName("pid").AsInteger(), first);
-}
-
 TEST_P(EngineConformance, QueryParametersMatchAnyCase) {
   stores->AddNames({{"0005", "HSBC", "name c"}, {"0011", "Hang Seng Bank", std::nullopt}});
   TDatabase db;
