@@ -317,6 +317,7 @@ load_stop() {  # -> LOAD_TOTAL, LOAD_FAILED
   LOAD_PIDS=()
   LOAD_TOTAL=$(load_count)
   LOAD_FAILED=$(cat "$dir"/load.*.out | grep -c FAILED || true)
+  [ "$LOAD_FAILED" -eq 0 ] || say "  failed: $(grep -h FAILED "$dir"/load.*.out | cut -d' ' -f1 | sort | uniq -c | xargs)"
 }
 
 check() {
