@@ -12,5 +12,8 @@ done
 sudo_cmd=""
 [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
 export DEBIAN_FRONTEND=noninteractive
-$sudo_cmd apt-get update -qq
-$sudo_cmd apt-get install -y -qq "${missing[@]}"
+# Another installation running on the machine holds the package lock for a
+# while: wait for it rather than fail.
+wait_lock=(-o DPkg::Lock::Timeout=600)
+$sudo_cmd apt-get "${wait_lock[@]}" update -qq
+$sudo_cmd apt-get "${wait_lock[@]}" install -y -qq "${missing[@]}"

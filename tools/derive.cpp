@@ -132,7 +132,9 @@ class Deriver {
   explicit Deriver(const DeriveOptions& options) : options_(options) {
     InitAllStores(options.zet_alias, options.credentials);
     tick_target_ = engine::ResolveAlias(kTickAlias);
-    ticks_ = engine::ConnectAlias(kTickAlias, options.credentials, false);
+    // Read as the loader's connection, which on a replicated store is the
+    // primary's: a replica may not have replayed the ticks just loaded.
+    ticks_ = engine::ConnectAlias(kTickAlias, options.credentials, /*writable=*/true);
     historical_ = Open(kHistoricalAlias, historical_driver_);
     ardan_ = Open(kArdanAlias, ardan_driver_);
     zet_ = Open(options.zet_alias, zet_driver_);

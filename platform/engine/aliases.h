@@ -8,6 +8,8 @@
 //   [Historical]
 //   Driver=postgres
 //   ConnInfo=host=/var/run/postgresql dbname=historical
+// A ConnInfo naming several hosts (host=a,b,c) with target_session_attrs
+// spreads readers over replicas; see ConnectAlias for writers.
 // Login parameters given by the database (user, password) override those of
 // the connection string when they are not empty.
 #ifndef HISTDATA_PLATFORM_ENGINE_ALIASES_H_
@@ -41,7 +43,9 @@ struct Credentials {
 };
 
 // A new physical connection (no pool): the loader uses this with
-// writable = true; a writable SQLite store is created when missing.
+// writable = true; a writable SQLite store is created when missing, and a
+// writable PostgreSQL connection reaches the primary whatever the
+// connection string prefers for readers.
 std::unique_ptr<Connection> ConnectAlias(const std::string& alias, const Credentials& credentials,
                                          bool writable);
 

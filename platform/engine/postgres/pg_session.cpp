@@ -32,10 +32,18 @@ std::string SqlState(const PGresult* r) {
 Session::Session(const std::string& conninfo, const Credentials& credentials, bool read_only)
     : read_only_(read_only), used_in_request_(CurrentRequest()) {
   // Keywords are taken in order, later ones winning: the connection string
-  // (expanded from dbname) may override the encoding and time-out, and the
-  // login given by the database overrides the string.
+  // (expanded from dbname) may override the encoding and time-out; the
+  // session attributes of a writer and the login given by the database
+  // override the string.
   std::vector<const char*> keys = {"client_encoding", "connect_timeout", "dbname"};
   std::vector<const char*> values = {"UTF8", "15", conninfo.c_str()};
+  if (!read_only) {
+    // A connection string may list a primary and its replicas, preferring
+    // a replica for reading; whoever writes must reach the primary, and
+    // reads back there what it has just written.
+    keys.push_back("target_session_attrs");
+    values.push_back("read-write");
+  }
   if (!credentials.user.empty()) {
     keys.push_back("user");
     values.push_back(credentials.user.c_str());

@@ -27,7 +27,9 @@ class Session {
  public:
   // Connects to `conninfo` (a connection string or URI); a non-empty user or
   // password overrides the string's. A read-only session's transactions
-  // refuse to write. Raises EDBEngineError with the library's message.
+  // refuse to write; any other goes to a host that accepts writes (the
+  // primary of a string that lists replicas too). Raises EDBEngineError
+  // with the library's message.
   Session(const std::string& conninfo, const Credentials& credentials, bool read_only);
   ~Session();
   Session(const Session&) = delete;

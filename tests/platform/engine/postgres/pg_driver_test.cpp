@@ -473,6 +473,17 @@ TEST_F(PgDriverTest, BrokenConnectionIsUnhealthyAndThePoolReplacesIt) {
   EXPECT_EQ(IdleConnectionCount(), 0u);
 }
 
+TEST_F(PgDriverTest, WritersAskForAHostThatTakesWritesWhateverTheStringPrefers) {
+  // This server is a primary: a reader told to want a standby finds none,
+  // a writer with the same string connects and writes.
+  AliasTarget standby_wanted = target_;
+  standby_wanted.location += " target_session_attrs=read-only";
+  EXPECT_THROW(ConnectPostgres(standby_wanted, {}, false), EDBEngineError);
+  auto w = ConnectPostgres(standby_wanted, {}, true);
+  w->ExecuteScript("CREATE TABLE written (a int)");
+  EXPECT_TRUE(w->TableExists("written"));
+}
+
 TEST_F(PgDriverTest, ReadOnlyConnectionsRefuseToWrite) {
   auto c = Connect(false);
   try {
