@@ -100,8 +100,8 @@ class Connection:
 
     def lines(self):
         if self.headers.get("transfer-encoding", "").lower() == "chunked":
-            pieces = self._chunks()
-        elif "content-length" in self.headers:
+            return self._chunk_lines()
+        if "content-length" in self.headers:
             pieces = self._sized(int(self.headers["content-length"]))
         else:
             pieces = self._until_close()
@@ -115,29 +115,45 @@ class Connection:
             j = self._buf.find(b"\r\n", self._pos)
         return j
 
-    def _chunks(self):
+    def _chunk_lines(self):
+        # The buffer and position live in locals while whole chunks are at
+        # hand; they go back to the object only to read more. A chunk that
+        # is one whole line (as the server sends them) is a line as it is.
+        buf, pos = self._buf, self._pos
+        pending = b""
         while True:
-            j = self._line_end("inside a chunk size line")
-            size_text = self._buf[self._pos:j]
+            j = buf.find(b"\r\n", pos)
+            if j < 0:
+                self._pos = pos
+                self._more("inside a chunk size line")
+                buf, pos = self._buf, self._pos
+                continue
             try:
-                size = int(size_text, 16)
+                size = int(buf[pos:j], 16)
             except ValueError:
-                try:  # a chunk extension after ";"
-                    size = int(size_text.split(b";", 1)[0], 16)
-                except ValueError:
-                    raise ProtocolError(f"bad chunk size {size_text!r}") from None
-            self._pos = j + 2
-            if size == 0:
-                self._trailer()
-                return
-            while len(self._buf) - self._pos < size + 2:
-                self._more(f"inside a chunk of {size} bytes")
-            start = self._pos
+                size = _extended_size(buf[pos:j])
+            start = j + 2
             end = start + size
-            if self._buf[end:end + 2] != b"\r\n":
+            if end + 2 > len(buf):
+                self._pos = pos  # the size line is read again with the rest
+                self._more(f"inside a chunk of {size} bytes")
+                buf, pos = self._buf, self._pos
+                continue
+            if size == 0:
+                self._pos = start
+                self._trailer()
+                if pending:
+                    yield pending
+                return
+            if buf[end:end + 2] != b"\r\n":
                 raise ProtocolError("chunk data longer than its size")
-            self._pos = end + 2
-            yield self._buf[start:end]
+            pos = end + 2
+            if not pending and buf.find(b"\n", start, end) == end - 1:
+                yield buf[start:end]
+            else:
+                *whole, pending = (pending + buf[start:end]).split(b"\n")
+                for line in whole:
+                    yield line + b"\n"
 
     def _trailer(self):
         while True:
@@ -165,6 +181,14 @@ class Connection:
             if not data:
                 return
             yield data
+
+
+def _extended_size(text):
+    """The size of a chunk size line with an extension after ";"."""
+    try:
+        return int(text.split(b";", 1)[0], 16)
+    except ValueError:
+        raise ProtocolError(f"bad chunk size {text!r}") from None
 
 
 def _split_lines(pieces):

@@ -59,10 +59,16 @@ class CutOff(unittest.TestCase):
         self.fake.replies[:] = replies
 
     def test_whole_reply_passes(self):
-        self.answer(HEAD + chunked(NAMES + TICKS + [COUNT]))
-        df = self.client.ticks("X")
-        self.assertEqual(list(df["volume"]), [300, 301, 302])
-        self.assertEqual((df.attrs["ename"], df.attrs["cname"], df.attrs["record_count"]), ("Acme", "Acme Co", 3))
+        body = b"".join(NAMES + TICKS + [COUNT])
+        pieces = [body[i:i + 7] for i in range(0, len(body), 7)]  # lines across chunks
+        self.answer(HEAD + chunked(NAMES + TICKS + [COUNT]), HEAD + chunked(pieces),
+                    HEAD.replace(b"Transfer-Encoding: chunked", b"Content-Length: %d" % len(body)) + body)
+        for _ in range(3):
+            df = self.client.ticks("X")
+            self.assertEqual(list(df["volume"]), [300, 301, 302])
+            self.assertEqual(list(df["price"]), [1.55] * 3)
+            self.assertEqual((df.attrs["ename"], df.attrs["cname"], df.attrs["record_count"]),
+                             ("Acme", "Acme Co", 3))
 
     def test_broken_chunked_body(self):
         whole = chunked(NAMES + TICKS + [COUNT])
