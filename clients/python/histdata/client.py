@@ -7,7 +7,7 @@ from datetime import date, datetime, time, timedelta
 from . import convert
 from .layouts import LAYOUTS
 from .reply import RESTART, Reply
-from .errors import IncompleteReply
+from .errors import IncompleteReply, ProtocolError
 from .transport import Connection
 
 _BATCH = 1 << 15  # data lines converted at a time
@@ -159,7 +159,7 @@ class Rows:
                         "rows already handed out were repeated")
                 number, row = convert.row(layout, batch[0])
                 if number != expected:
-                    raise convert.ProtocolError(f"record number {number} where {expected} was due")
+                    raise ProtocolError(f"record number {number} where {expected} was due")
                 expected += 1
                 yield row
         finally:

@@ -1,6 +1,7 @@
 """Field texts to values: one row at a time for streaming, and a batch of
-lines at a time through pandas' C reader for DataFrames. Both paths share the
-date and time readers, so a row and a DataFrame show the same values."""
+lines at a time through pandas' C reader for DataFrames. Both paths hold a
+line to the same rules (framing, field count, record numbers, dates and
+times), so a row and a DataFrame show the same values."""
 
 import io
 from collections import namedtuple
@@ -65,10 +66,11 @@ def row(layout, line):
     number is returned beside it."""
     if not _framed(line):
         raise ProtocolError(f"a data line not ended by |CR LF: {line!r}")
-    parts = line[:-3].decode("ascii").split("|")
+    parts = line[:-3].split(b"|")
     if len(parts) != layout.pipes:
         raise ProtocolError(f"expected {layout.pipes - 2} fields: {line!r}")
     try:
+        parts = [p.decode("ascii") for p in parts]
         number = int(parts[1])
         values = parts[2:]
         if layout.index == "date":
@@ -233,7 +235,8 @@ def _texts_ns(column, parse):
 
 def _stamps_ns(y, m, d, hh, mm, ss):
     """ns since the epoch of dates and times given as whole-number parts."""
-    if not ((m >= 1) & (m <= 12) & (d >= 1) & (d <= 31) & (y >= 1) & (y <= 9999)).all() \
+    # Years as far as pandas' nanosecond timestamps reach.
+    if not ((m >= 1) & (m <= 12) & (d >= 1) & (d <= 31) & (y >= 1678) & (y <= 2261)).all() \
             or not ((hh >= 0) & (hh < 24) & (mm >= 0) & (mm < 60) & (ss >= 0) & (ss < 60)).all():
         raise ProtocolError("a date or time out of range")
     months = (y - 1970) * 12 + (m - 1)
