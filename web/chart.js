@@ -37,14 +37,9 @@ function historyQuery(inputs) {
   q.set("symbol", inputs.symbol);
   q.set("mode", inputs.mode);
   q.set("interval", inputs.interval);
-  if (inputs.dateStart && inputs.dateOver) {
-    q.set("dateStart", serverDate(inputs.dateStart));
-    q.set("dateOver", serverDate(inputs.dateOver));
-  }
-  if (inputs.timeStart && inputs.timeOver) {
-    q.set("timeStart", serverTime(inputs.timeStart));
-    q.set("timeOver", serverTime(inputs.timeOver));
-  }
+  // A lone half of a pair goes too: the server's answer explains it.
+  for (const name of ["dateStart", "dateOver"]) if (inputs[name]) q.set(name, serverDate(inputs[name]));
+  for (const name of ["timeStart", "timeOver"]) if (inputs[name]) q.set(name, serverTime(inputs[name]));
   return q.toString();
 }
 
@@ -86,8 +81,9 @@ function parseReply(text, mode) {
       throw new Error(`unexpected reply line: ${line}`);
     }
   }
-  // Modes 4 and 6 close every reply that has bars with the record count.
-  if (out.bars.length && mode !== "5" && out.count === null) {
+  // Modes 4 and 6 end every reply with the record count or an error; an
+  // empty body means the server failed (its log says why).
+  if (mode !== "5" && out.count === null && !out.errors.length) {
     throw new Error("the reply ended early (no record count)");
   }
   if (out.count !== null && out.count !== out.bars.length) {
