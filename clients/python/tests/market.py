@@ -59,19 +59,30 @@ class Server:
         with open(os.path.join(self.dir, "zet.ini"), "w", encoding="utf-8") as f:
             f.write(ini)
         env = dict(os.environ, HISTDATA_SYSCONF_DIR=self.dir)
+        program = os.path.join(BUILD, "histdata-server")
+        help_text = subprocess.run([program, "--help"], capture_output=True, text=True)
+        admin = "--admin-port" in help_text.stdout + help_text.stderr
         self.process = subprocess.Popen(
-            [os.path.join(BUILD, "histdata-server"), "--port", "0", "--address", "127.0.0.1",
-             "--data-dir", market.data, "--log-dir", self.dir, "--workdir", self.dir],
-            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env)
-        # The server names its port once it listens.
+            [program, "--port", "0", "--address", "127.0.0.1", "--data-dir", market.data,
+             "--log-dir", self.dir, "--workdir", self.dir] + (["--admin-port", "0"] if admin else []),
+            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, env=env, bufsize=0)
+        # The server names its ports once it listens (unbuffered: select sees
+        # every line).
+        self.port = self._port(r"listening on [\d.]+:(\d+)")
+        self.url = f"http://127.0.0.1:{self.port}/"
+        self.admin_url = None
+        if admin:  # the operator's listener, with its /history pass-through
+            admin_port = self._port(r"operator's port on [\d.]+:(\d+)")
+            self.admin_url = f"http://127.0.0.1:{admin_port}/"
+
+    def _port(self, pattern):
         ready, _, _ = select.select([self.process.stdout], [], [], 60)
         line = self.process.stdout.readline().decode() if ready else ""
-        match = re.search(r"listening on [\d.]+:(\d+)", line)
+        match = re.search(pattern, line)
         if not match:
             self.stop()
             raise RuntimeError(f"the server did not start: {line!r}")
-        self.port = int(match.group(1))
-        self.url = f"http://127.0.0.1:{self.port}/"
+        return int(match.group(1))
 
     def stop(self):
         if self.process.poll() is None:

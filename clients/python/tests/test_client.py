@@ -110,6 +110,14 @@ class EveryMethod(unittest.TestCase):
         grid = client.grid(ORDINARY, 60, *self.cases()[6][1][2:])
         self.assertTrue(grid.iloc[0].isna().all())  # 09:20, before the first tick
 
+    def test_operator_pass_through_gives_the_same_frame(self):
+        if server.admin_url is None:
+            self.skipTest("this server has no operator's listener")
+        d = market.days[-1]
+        via = Client(server.admin_url + "history").grid(ORDINARY, 300, d, d)
+        pd.testing.assert_frame_equal(via, client.grid(ORDINARY, 300, d, d))
+        self.assertEqual(via.attrs, client.grid(ORDINARY, 300, d, d).attrs)
+
     def test_command_line_prints_the_rows(self):
         d = market.days[-1]
         out = subprocess.run(
