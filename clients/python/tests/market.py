@@ -8,6 +8,7 @@ import select
 import shutil
 import subprocess
 import tempfile
+import time
 from datetime import date, timedelta
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
@@ -76,13 +77,21 @@ class Server:
             self.admin_url = f"http://127.0.0.1:{admin_port}/"
 
     def _port(self, pattern):
-        ready, _, _ = select.select([self.process.stdout], [], [], 60)
-        line = self.process.stdout.readline().decode() if ready else ""
-        match = re.search(pattern, line)
-        if not match:
-            self.stop()
-            raise RuntimeError(f"the server did not start: {line!r}")
-        return int(match.group(1))
+        """The port of the first line that matches, among the lines the
+        server writes at start."""
+        deadline = time.monotonic() + 60
+        seen = []
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([self.process.stdout], [], [], deadline - time.monotonic())
+            line = self.process.stdout.readline().decode() if ready else ""
+            if not line:
+                break
+            seen.append(line)
+            match = re.search(pattern, line)
+            if match:
+                return int(match.group(1))
+        self.stop()
+        raise RuntimeError(f"the server did not start: {''.join(seen)!r}")
 
     def stop(self):
         if self.process.poll() is None:
