@@ -30,10 +30,14 @@ class Market:
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="histdata-client-")
         self.data = os.path.join(self.dir, "data")
-        subprocess.run([os.path.join(BUILD, "histdata-admin"), "sample", "--data-dir", self.data,
-                        "--days", "3", "--symbols", "3", "--ticks", "2000", "--heavy", "60000",
-                        "--end", last_weekday().isoformat()],
-                       check=True, stdout=subprocess.DEVNULL)
+        try:
+            subprocess.run([os.path.join(BUILD, "histdata-admin"), "sample", "--data-dir", self.data,
+                            "--days", "3", "--symbols", "3", "--ticks", "2000", "--heavy", "60000",
+                            "--end", last_weekday().isoformat()],
+                           check=True, stdout=subprocess.DEVNULL)
+        except BaseException:
+            shutil.rmtree(self.dir, ignore_errors=True)
+            raise
         self.days = sorted(date(2000 + int(f[4:6]), int(f[6:8]), int(f[8:10]))
                            for f in os.listdir(os.path.join(self.data, "histdata")))
         self._servers = []

@@ -19,7 +19,11 @@ from market import HEAVY, ORDINARY, ROOT, Market
 def setUpModule():
     global market, server, client
     market = Market()
-    server = market.server()
+    try:
+        server = market.server()
+    except BaseException:  # tearDownModule does not run after a failed set-up
+        market.close()
+        raise
     client = Client(server.url, timeout=60)
 
 
