@@ -26,7 +26,7 @@ function(hist_tests)
   if(support)
     add_library(testsupport STATIC ${support})
     target_include_directories(testsupport PUBLIC ${CMAKE_SOURCE_DIR})
-    target_link_libraries(testsupport PUBLIC hist admin httphost GTest::gtest GTest::gmock)
+    target_link_libraries(testsupport PUBLIC ops hist admin httphost metrics GTest::gtest GTest::gmock)
     set(support_lib testsupport)
   endif()
   file(GLOB_RECURSE tests CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/*_test.cpp)
@@ -41,7 +41,7 @@ function(hist_tests)
     string(REPLACE "/" "_" tname "test_${rel}")
     file(GLOB srcs CONFIGURE_DEPENDS ${d}/*_test.cpp)
     add_executable(${tname} ${srcs})
-    target_link_libraries(${tname} PRIVATE ${support_lib} hist admin httphost
+    target_link_libraries(${tname} PRIVATE ${support_lib} ops hist admin httphost metrics
                           GTest::gtest_main GTest::gmock)
     gtest_discover_tests(${tname} WORKING_DIRECTORY ${CMAKE_BINARY_DIR}
                          DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)

@@ -125,6 +125,22 @@ void DBInitConfig() {
   SetDSN(std::move(dsn));
 }
 
+std::vector<StoreLogin> ModuleStores() {
+  auto ini = zetini::zetIniFile();
+  const engine::Credentials form{ini->ReadString("KORVA", "DBUSER", "sa"),
+                                 ini->ReadString("KORVA", "DBPASSWORD", "")};
+  std::vector<std::string> section;
+  ini->ReadSectionValues("ZET_DATABASE", section);
+  std::string source = zetini::ListValue(section, "DSN_source");
+  if (source.empty()) source = DSNValues().source;
+  // The module database logs in only when a user is named (as
+  // DatabaseNewQueryOpen does).
+  engine::Credentials module;
+  module.user = zetini::ListValue(section, "DSN_user");
+  if (!module.user.empty()) module.password = zetini::ListValue(section, "DSN_password");
+  return {{"HISTDATA", {}}, {"Historical", form}, {"ardandata", form}, {source, module}};
+}
+
 bool DatabaseNewQueryOpen(std::unique_ptr<engine::TDatabase>& Database,
                           std::unique_ptr<engine::TQuery>& IntervalQuery,
                           std::unique_ptr<engine::TQuery>& ValidSymbolQuery) {

@@ -4,7 +4,10 @@
 #define HISTDATA_DATA_MODULE_H_
 
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "platform/engine/aliases.h"
 #include "platform/engine/engine.h"
 
 namespace hist {
@@ -22,6 +25,17 @@ void DBInitConfig();
 bool DatabaseNewQueryOpen(std::unique_ptr<engine::TDatabase>& Database,
                           std::unique_ptr<engine::TQuery>& IntervalQuery,
                           std::unique_ptr<engine::TQuery>& ValidSymbolQuery);
+
+// A store a request module reaches and the login it reaches it with.
+struct StoreLogin {
+  std::string alias;
+  engine::Credentials credentials;
+};
+
+// Every store a request module reaches, with the logins the settings give
+// now: the tick tables, the two form databases and the module database.
+// Errors of the settings store reach the caller.
+std::vector<StoreLogin> ModuleStores();
 
 }  // namespace hist
 

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "log/zetLog.h"
+#include "platform/metrics/metrics.h"
 #include "platform/os/named_lock.h"
 #include "platform/rtl/datetime.h"
 
@@ -15,6 +16,12 @@ namespace {
 
 std::mutex g_folder_mutex;
 std::string g_folder;  // set from the command line; empty: the environment's
+
+metrics::Counter& WriteFailures() {
+  static metrics::Counter& failures = metrics::Default().AddCounter(
+      "histdata_log_write_failures_total", "Log lines that could not be written.");
+  return failures;
+}
 
 }  // namespace
 
@@ -44,6 +51,7 @@ std::string LogPath() {
 }
 
 void InitialLock() {
+  WriteFailures();  // shown at 0 from the start
   os::NamedLock("FLog");
   zetLogOpen(LogPath(), "");
 }
@@ -54,7 +62,9 @@ void DumpToFile(std::string_view /*file_name*/, std::string_view message, int /*
     std::lock_guard<std::mutex> guard(lock);
     zetLogMsg(message, 2);
   } catch (...) {
-    // Logging never disturbs the caller; the next line tries again.
+    // Logging never disturbs the caller; the next line tries again. The
+    // operator learns of the lost line from the metrics.
+    WriteFailures().Add();
   }
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <new>
 #include <stdexcept>
 #include <utility>
@@ -15,6 +16,7 @@
 #include "platform/rtl/numbers.h"
 #include "settings/zetini.h"
 #include "service/globals.h"
+#include "service/request_metrics.h"
 
 namespace hist {
 
@@ -37,6 +39,13 @@ std::string ErrorHead(size_t body_length) {
   head.replace(head.find("%d"), 2, std::to_string(body_length));
   return head;
 }
+
+// The refusal of a full pool: its own class only so that the metrics can
+// tell it from other failures; the reply shows it as any other Exception.
+class PoolExhausted : public std::runtime_error {
+ public:
+  PoolExhausted() : std::runtime_error(kPoolExhaustedMessage) {}
+};
 
 std::unique_ptr<THistData> MakeHistData() { return std::make_unique<THistData>(); }
 
@@ -71,12 +80,13 @@ int TWebApplication::MaxConnections() const {
 void TWebApplication::SetMaxConnections(int limit) {
   std::lock_guard<std::mutex> guard(pool_lock_);
   max_connections_ = limit;
+  RecordPool(active_.size(), modules_.size(), max_connections_);
 }
 
 THistData* TWebApplication::ActivateWebModule() {
   std::lock_guard<std::mutex> guard(pool_lock_);
   if (max_connections_ > 0 && active_.size() >= static_cast<size_t>(max_connections_)) {
-    throw std::runtime_error(kPoolExhaustedMessage);
+    throw PoolExhausted();
   }
   THistData* module;
   if (!idle_.empty()) {
@@ -94,6 +104,7 @@ THistData* TWebApplication::ActivateWebModule() {
     modules_.push_back(std::move(made));
   }
   active_.push_back(module);
+  RecordPool(active_.size(), modules_.size(), max_connections_);
   return module;
 }
 
@@ -103,6 +114,7 @@ void TWebApplication::DeactivateWebModule(THistData* module) {
   if (it == active_.end()) return;
   active_.erase(it);
   idle_.push_back(module);
+  RecordPool(active_.size(), modules_.size(), max_connections_);
 }
 
 bool TWebApplication::HandleRequest(TWebRequest& request, TWebResponse& response) {
@@ -135,23 +147,36 @@ void TWebApplication::HandleServerException(const std::exception* error, TWebRes
   host.SetStatus(500);
   host.SendHead("500 " + message, ErrorHead(body.size()));
   host.Write(body.data(), body.size());
+  response.Tally.bytes += body.size();
 }
 
 int TWebApplication::HttpExtensionProc(host::Host& host) {
+  const auto start = std::chrono::steady_clock::now();
+  ReplyTally tally;
+  Outcome outcome = Outcome::kFailed;
+  int status = kStatusError;
   try {
     TWebRequest request(host);
     TWebResponse response(host, request);
     try {
-      return HandleRequest(request, response) ? kStatusSuccess : kStatusError;
+      status = HandleRequest(request, response) ? kStatusSuccess : kStatusError;
+      outcome = response.Tally.failed       ? Outcome::kFailed
+                : response.Tally.error_line ? Outcome::kErrorLine
+                                            : Outcome::kComplete;
+    } catch (const PoolExhausted& e) {
+      outcome = Outcome::kPoolFull;
+      HandleServerException(&e, response);
     } catch (const std::exception& e) {
       HandleServerException(&e, response);
     } catch (...) {
       HandleServerException(nullptr, response);
     }
+    tally = response.Tally;
   } catch (...) {
     // The error reply itself failed; nothing more can be told the client.
   }
-  return kStatusError;
+  RecordRequest(tally, outcome, std::chrono::steady_clock::now() - start);
+  return status;
 }
 
 size_t TWebApplication::ModuleCount() const {
@@ -197,6 +222,7 @@ TWebApplication* Application() { return g_app.load(); }
 void StartExtension(TWebApplication::ModuleFactory factory) {
   std::lock_guard<std::mutex> guard(AppLock());
   delete g_app.exchange(nullptr);
+  RegisterServiceMetrics();
   auto app = std::make_unique<TWebApplication>(std::move(factory));
   app->SetMaxConnections(GetMaxConnection());
   g_app.store(app.release());

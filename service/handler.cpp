@@ -83,6 +83,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
 
     const std::string symbol = fields.Value("symbol");
     if (std::string m = fields.Value("mode"); !m.empty()) mode = m;
+    Response.Tally.mode = ModeSlotOf(mode);
 
     const std::string timeStartText = fields.Value("timeStart");
     const std::string timeOverText = fields.Value("timeOver");
@@ -145,6 +146,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
           if (!HistSQLDB.Connected()) closeTrace += "2";
           Log("Exception: " + std::string(e.what()) + ". Retry " + std::to_string(tryNo) +
               ". Close: " + closeTrace + ".");
+          if (tryNo == kInterdayTries) Response.Tally.failed = true;
         }
       }
     } else if (mode == "2") {
@@ -158,6 +160,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
           GenIntraday(symbol, Response, timeStart, timeOver, dateStart, dateOver, dayCount, true);
         }
       } catch (const std::exception& e) {
+        Response.Tally.failed = true;
         Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when DoGenIntraday(" +
             WindowText(symbol, timeStart, timeOver, dateStart, dateOver, dayCount) + ").");
       }
@@ -178,6 +181,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
           Log("Interval Done");
         }
       } catch (const std::exception& e) {
+        Response.Tally.failed = true;
         Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when " +
             (fromTicks ? "GenInterval3(" : "GenInterval4(") +
             WindowText(symbol, timeStart, timeOver, dateStart, dateOver, dayCount) +
@@ -189,8 +193,10 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
     HistDB.Close();
     HistSQLDB.Close();
   } catch (const std::exception& e) {
+    Response.Tally.failed = true;
     Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when HistDatagetHistoryAction");
   } catch (...) {
+    Response.Tally.failed = true;
     Log(zetlog::LogTimePrefix() + "Exception: unknown error when HistDatagetHistoryAction");
   }
 }

@@ -45,6 +45,9 @@ void TWebResponse::SendResponse() {
 }
 
 void TWebResponse::SendLine(std::string_view text) {
+  ++Tally.lines;
+  Tally.bytes += text.size();
+  if (text.substr(0, 6) == "ERROR|") Tally.error_line = true;
   size_t pos = 0;
   while (pos < text.size()) {
     size_t n = std::min(kWritePiece, text.size() - pos);

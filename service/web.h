@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "platform/host.h"
+#include "service/request_metrics.h"
 
 namespace hist {
 
@@ -47,6 +48,8 @@ class TWebResponse {
   // most 8192 bytes, before the caller forms its next line.
   void SendLine(std::string_view text);
   host::Host& Host() { return host_; }
+  // What this reply has held so far, for the metrics.
+  ReplyTally Tally;
 
  private:
   host::Host& host_;

@@ -5,6 +5,7 @@
 #include "platform/engine/engine.h"
 #include "platform/engine/pool.h"
 #include "platform/engine/sql_text.h"
+#include "platform/engine/store_errors.h"
 #include "platform/rtl/text.h"
 
 namespace engine {
@@ -34,10 +35,15 @@ TDatabase::~TDatabase() {
 
 void TDatabase::Open() {
   if (lease_) return;
-  const std::string& alias = AliasName.empty() ? DatabaseName : AliasName;
+  const std::string& alias = Alias();
   AliasTarget target = ResolveAlias(alias);
   Credentials credentials{LoginValue(Params, "USER NAME"), LoginValue(Params, "PASSWORD")};
-  lease_ = AcquireConnection(target, credentials);
+  try {
+    lease_ = AcquireConnection(target, credentials);
+  } catch (const EDBEngineError&) {
+    StoreErrorCounter(alias, target.driver).Add();
+    throw;
+  }
 }
 
 void TDatabase::Close() {

@@ -5,6 +5,7 @@
 // the last row read. Their strings are reused from row to row.
 #include "platform/engine/engine.h"
 #include "platform/engine/sql_text.h"
+#include "platform/engine/store_errors.h"
 #include "platform/rtl/text.h"
 
 namespace engine {
@@ -40,13 +41,18 @@ Connection& TDataSet::OpenConnection() {
   return database_->connection();
 }
 
+void TDataSet::CountStoreError() const noexcept {
+  if (database_ != nullptr) engine::CountStoreError(database_->Alias());
+}
+
 void TDataSet::CheckActive() const {
   if (!active_) throw EDatabaseError(kClosedDatasetMessage);
 }
 
 void TDataSet::Open() {
   if (active_) return;
-  std::unique_ptr<Cursor> cursor = OpenCursor(OpenConnection());
+  Connection& connection = OpenConnection();
+  std::unique_ptr<Cursor> cursor = Counted([&] { return OpenCursor(connection); });
   BindFields(cursor->columns());
   cursor_ = std::move(cursor);
   NullRow(row_, fields_.size());
@@ -99,7 +105,7 @@ void TDataSet::BindFields(const std::vector<Column>& columns) {
 
 void TDataSet::Fetch() {
   pending_ = false;
-  if (cursor_->Next(spare_)) {
+  if (Counted([&] { return cursor_->Next(spare_); })) {
     row_.swap(spare_);
     eof_ = false;
   } else {

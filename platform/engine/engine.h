@@ -120,6 +120,18 @@ class TDataSet {
   void ResetCursor(std::unique_ptr<Cursor> cursor);
   Connection& OpenConnection();
   void CheckActive() const;
+  // Runs a call into the store, counting a failure it reports against the
+  // database's alias before passing it on.
+  template <class F>
+  auto Counted(F&& call) -> decltype(call()) {
+    try {
+      return call();
+    } catch (const EDBEngineError&) {
+      CountStoreError();
+      throw;
+    }
+  }
+  void CountStoreError() const noexcept;
 
  private:
   friend class TField;
@@ -230,6 +242,7 @@ class TDatabase {
 
  private:
   friend class TDataSet;
+  const std::string& Alias() const { return AliasName.empty() ? DatabaseName : AliasName; }
   void Attach(TDataSet* ds);
   void Detach(TDataSet* ds);
   std::unique_ptr<ConnectionLease> lease_;

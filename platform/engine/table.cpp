@@ -37,10 +37,14 @@ class FromFirstRowCursor : public Cursor {
 
 bool TTable::Exists() {
   if (TableName.empty()) return false;
-  return OpenConnection().TableExists(TableName);
+  Connection& connection = OpenConnection();
+  return Counted([&] { return connection.TableExists(TableName); });
 }
 
-std::vector<std::string> TTable::DayTableNames() { return OpenConnection().ListDayTables(); }
+std::vector<std::string> TTable::DayTableNames() {
+  Connection& connection = OpenConnection();
+  return Counted([&] { return connection.ListDayTables(); });
+}
 
 std::unique_ptr<Cursor> TTable::OpenCursor(Connection& connection) {
   if (TableName.empty()) throw EDatabaseError("Table name is empty");
@@ -52,17 +56,20 @@ std::unique_ptr<Cursor> TTable::OpenCursor(Connection& connection) {
 
 void TTable::FindNearest(std::string_view symbol) {
   CheckActive();
-  ResetCursor(OpenConnection().SeekTicks(TableName, symbol, false, 0));
+  Connection& connection = OpenConnection();
+  ResetCursor(Counted([&] { return connection.SeekTicks(TableName, symbol, false, 0); }));
 }
 
 void TTable::FindNearest(std::string_view symbol, double time) {
   CheckActive();
-  ResetCursor(OpenConnection().SeekTicks(TableName, symbol, true, time));
+  Connection& connection = OpenConnection();
+  ResetCursor(Counted([&] { return connection.SeekTicks(TableName, symbol, true, time); }));
 }
 
 int64_t TTable::RecordCount(int64_t limit) {
   CheckActive();
-  return OpenConnection().CountRows(TableName, limit);
+  Connection& connection = OpenConnection();
+  return Counted([&] { return connection.CountRows(TableName, limit); });
 }
 
 }  // namespace engine
