@@ -219,19 +219,33 @@ std::string AdminUsage() {
          "                          " + kinds + "\n"
          "  derive [--from DATE] [--to DATE]\n"
          "                          build datastore, MinuteBars, the interval tables and\n"
-         "                          symbolTable from the tick tables (dates yyyy-mm-dd)\n"
+         "                          symbolTable from the tick tables (dates yyyy-mm-dd;\n"
+         "                          default: every day held)\n"
          "  sample [--days N] [--symbols N] [--seed S] [--ticks N] [--heavy N] [--end DATE]\n"
-         "                          make a sample market of N trading days ending today\n"
-         "                          (today's ticks up to now) or on DATE, then derive;\n"
-         "                          --ticks: ticks per symbol per day (default 3000),\n"
+         "                          make a sample market, then derive:\n"
+         "                          --days: trading days (default 15)\n"
+         "                          --symbols: symbols (default 36)\n"
+         "                          --seed: random seed (default 1)\n"
+         "                          --ticks: ticks per symbol per day (default 3000)\n"
          "                          --heavy: the first symbol's ticks per day instead\n"
+         "                          (default 0: as the others)\n"
+         "                          --end: the last day (default today, ticks up to now)\n"
          "\n"
          "Options of every command:\n"
-         "  --data-dir DIR          folder of the embedded stores\n"
-         "  --aliases FILE          alias configuration (default DIR/aliases.ini)\n"
+         "  --data-dir DIR          folder of the embedded stores (required)\n"
+         "  --aliases FILE          alias configuration (default DIR/aliases.ini when it\n"
+         "                          exists; without it every store is SQLite under DIR)\n"
          "  --zet-alias ALIAS       store of symbolTable and the interval tables\n"
          "                          (default zetdata)\n"
-         "  --help                  this text\n";
+         "  --help                  this text\n"
+         "\n"
+         "Settings: histdata-admin reads no zet.ini; the stores come from --data-dir and\n"
+         "the alias configuration alone.\n"
+         "Log: reports go to standard output, errors to standard error; progress bars\n"
+         "to standard error when it is a terminal. Nothing is written to VELD.log.\n"
+         "\n"
+         "Exit status: 0 done; 1 a store or a file refused (other files of an import\n"
+         "still load); 2 a bad command line.\n";
 }
 
 int RunAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
@@ -245,7 +259,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (line.command.empty()) throw UsageError("no command given");
     CheckOptions(line);
   } catch (const UsageError& e) {
-    err << "histdata-admin: " << e.what() << "\n" << AdminUsage();
+    err << "histdata-admin: " << e.what() << " (see --help)\n";
     return kExitUsage;
   }
   try {
@@ -255,7 +269,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (line.command == "derive") return RunDerive(line, out);
     return RunSample(line, out);
   } catch (const UsageError& e) {
-    err << "histdata-admin: " << e.what() << "\n" << AdminUsage();
+    err << "histdata-admin: " << e.what() << " (see --help)\n";
     return kExitUsage;
   } catch (const std::exception& e) {
     err << "histdata-admin: " << line.command << ": " << e.what() << "\n";
