@@ -1,17 +1,52 @@
 #!/usr/bin/env bash
-# Installs, builds, makes a sample market under var/ (once) and starts the
-# server on it in the foreground: http://127.0.0.1:${PORT:-8080}/
+# The first run: installs what the two programs build with, builds only
+# histdata-server and histdata-admin (Release, in build-release/), makes a
+# sample market under var/ (once) and serves it on 127.0.0.1 in the
+# foreground: history requests on $PORT (8080), the operator's port on
+# $ADMIN_PORT (8081). Ctrl-C stops it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-scripts/build.sh
-root=$PWD/var
-mkdir -p "$root/run" "$root/log"
-if [ ! -f "$root/data/historical.db" ]; then
-  build/histdata-admin sample --data-dir "$root/data"
+root=$PWD
+port=${PORT:-8080}
+admin_port=${ADMIN_PORT:-8081}
+build=${BUILD_DIR:-build-release}
+
+scripts/ensure-packages.sh g++ cmake ninja-build pkg-config libboost-dev libsqlite3-dev \
+  libpq-dev libcurl4-openssl-dev curl
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHISTDATA_TESTS=OFF >/dev/null
+cmake --build "$build" --target histdata-server histdata-admin
+
+var=$root/var
+mkdir -p "$var/run" "$var/log"
+if [ ! -f "$var/data/historical.db" ]; then
+  "$build/histdata-admin" sample --data-dir "$var/data"
 fi
-[ -f "$root/run/zet.ini" ] || cp config/zet.ini "$root/run/zet.ini"
-cd "$root/run"
-echo "histdata-server on http://127.0.0.1:${PORT:-8080}/ (log: $root/log/VELD.log)"
-exec "$root/../build/histdata-server" --port "${PORT:-8080}" --data-dir "$root/data" \
-  --log-dir "$root/log"
+[ -f "$var/run/zet.ini" ] || cp config/zet.ini "$var/run/zet.ini"
+
+"$root/$build/histdata-server" --port "$port" --admin-port "$admin_port" \
+  --data-dir "$var/data" --log-dir "$var/log" --workdir "$var/run" &
+server=$!
+trap 'kill -TERM $server 2>/dev/null; wait $server' INT TERM
+until curl -s -o /dev/null "http://127.0.0.1:$admin_port/health"; do
+  kill -0 $server 2>/dev/null || { wait $server; exit 1; }
+  sleep 0.2
+done
+
+# The sample's last day is today; a weekday before it holds a whole day.
+day=$(date -d yesterday +%F)
+while [ "$(date -d "$day" +%u)" -gt 5 ]; do day=$(date -d "$day - 1 day" +%F); done
+d=$(date -d "$day" +%Y/%-m/%-d)
+month=$(date -d "$day - 30 days" +%Y/%-m/%-d)
+h=http://127.0.0.1:$port
+cat <<EOF
+
+Up. Try these:
+  curl '$h/?symbol=0005&mode=2'
+  curl '$h/?symbol=0005&mode=0&timeStart=10:00&timeOver=10:05&dateStart=$d&dateOver=$d'
+  curl '$h/?symbol=0005&mode=6&interval=300&dateStart=$d&dateOver=$d'
+  curl '$h/?symbol=0005&mode=1&dateStart=$month&dateOver=$d'
+  curl 'http://127.0.0.1:$admin_port/metrics'
+  curl 'http://127.0.0.1:$admin_port/health'
+Log: $var/log/VELD.log. Ctrl-C stops the server.
+EOF
+wait $server
