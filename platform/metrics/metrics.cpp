@@ -100,8 +100,6 @@ struct Registry::Series {
   std::unique_ptr<Counter> counter;
   std::unique_ptr<Gauge> gauge;
   std::unique_ptr<Histogram> histogram;
-  ValueFunction fn;
-  uint64_t fn_id = 0;
 };
 
 struct Registry::Family {
@@ -155,37 +153,6 @@ Histogram& Registry::AddHistogram(const std::string& name, const std::string& he
   return *s->histogram;
 }
 
-uint64_t Registry::AddFunction(const std::string& name, const std::string& help, int type,
-                               const Labels& labels, ValueFunction fn) {
-  std::lock_guard<std::mutex> guard(lock_);
-  Series* s = Find(FamilyOf(name, help, type), labels);
-  s->fn = std::move(fn);
-  s->fn_id = next_function_id_++;
-  return s->fn_id;
-}
-
-uint64_t Registry::AddGaugeFunction(const std::string& name, const std::string& help,
-                                    const Labels& labels, ValueFunction fn) {
-  return AddFunction(name, help, kGauge, labels, std::move(fn));
-}
-
-uint64_t Registry::AddCounterFunction(const std::string& name, const std::string& help,
-                                      const Labels& labels, ValueFunction fn) {
-  return AddFunction(name, help, kCounter, labels, std::move(fn));
-}
-
-void Registry::RemoveFunction(uint64_t id) {
-  std::lock_guard<std::mutex> guard(lock_);
-  for (auto& f : families_) {
-    auto& v = f->series;
-    v.erase(std::remove_if(v.begin(), v.end(),
-                           [id](const std::unique_ptr<Series>& s) {
-                             return s->fn && s->fn_id == id;
-                           }),
-            v.end());
-  }
-}
-
 std::string Registry::Render() const {
   std::lock_guard<std::mutex> guard(lock_);
   std::string out;
@@ -224,16 +191,8 @@ std::string Registry::Render() const {
       out += ' ';
       if (s->counter) {
         AppendCount(out, s->counter->Value());
-      } else if (s->gauge) {
-        AppendNumber(out, s->gauge->Value());
       } else {
-        double v = NAN;
-        try {
-          v = s->fn();
-        } catch (...) {
-          // A source that cannot tell shows NaN rather than a made-up value.
-        }
-        AppendNumber(out, v);
+        AppendNumber(out, s->gauge->Value());
       }
       out += '\n';
     }

@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -63,10 +62,6 @@ class Histogram {
   std::atomic<double> sum_{0};
 };
 
-// A value computed when the metrics are rendered (a pool's size, a
-// connection count). It runs on the rendering thread.
-using ValueFunction = std::function<double()>;
-
 class Registry {
  public:
   Registry();
@@ -82,16 +77,6 @@ class Registry {
   Histogram& AddHistogram(const std::string& name, const std::string& help,
                           const std::vector<double>& bounds, const Labels& labels = {});
 
-  // A gauge or counter series whose value `fn` gives at rendering time,
-  // replacing the function of the same series given earlier. The returned
-  // number removes it again (RemoveFunction), for a source that goes away
-  // before the registry does.
-  uint64_t AddGaugeFunction(const std::string& name, const std::string& help, const Labels& labels,
-                            ValueFunction fn);
-  uint64_t AddCounterFunction(const std::string& name, const std::string& help,
-                              const Labels& labels, ValueFunction fn);
-  void RemoveFunction(uint64_t id);
-
   // Every family in the order first added, each with its HELP and TYPE
   // lines, series in the order added (text format version 0.0.4).
   std::string Render() const;
@@ -101,12 +86,9 @@ class Registry {
   struct Series;
   Family& FamilyOf(const std::string& name, const std::string& help, int type);
   Series* Find(Family& family, const Labels& labels);
-  uint64_t AddFunction(const std::string& name, const std::string& help, int type,
-                       const Labels& labels, ValueFunction fn);
 
   mutable std::mutex lock_;
   std::vector<std::unique_ptr<Family>> families_;
-  uint64_t next_function_id_ = 1;
 };
 
 // The process's registry. Never destroyed, so counting from code that runs
