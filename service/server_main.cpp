@@ -273,7 +273,8 @@ int main(int argc, char** argv) {
     admin_options.address = args.admin_address;
     admin_options.port = static_cast<uint16_t>(args.admin_port);
     admin_options.max_connections = 64;  // people and one scraper, not clients
-    hist::ops::OpsOptions ops{args.web_dir};
+    hist::ops::OpsOptions ops;
+    ops.web_folder = args.web_dir;
     // The history port's connections, read when the metrics are asked for.
     metrics::Gauge& open = metrics::Default().AddGauge(
         "histdata_connections_open", "Connections open on the history port, waiting or served.");

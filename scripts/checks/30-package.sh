@@ -154,6 +154,7 @@ families = {f.name: f for f in text_string_to_metric_families(open(sys.argv[1]).
 want = {"histdata_requests": "counter", "histdata_request_duration_seconds": "histogram",
         "histdata_reply_lines": "counter", "histdata_reply_bytes": "counter",
         "histdata_modules_in_use": "gauge", "histdata_modules_limit": "gauge",
+        "histdata_connections_open": "gauge", "histdata_connections_idle": "gauge",
         "histdata_store_errors": "counter", "histdata_log_write_failures": "counter",
         "process_start_time_seconds": "gauge", "histdata_build_info": "gauge"}
 for name, kind in want.items():

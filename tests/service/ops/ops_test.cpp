@@ -107,7 +107,8 @@ class OpsTest : public StoreTest {
     fs::create_symlink(stores.WorkDir() + "/secret.json", web_ + "/escape.json");
     httphost::ServerOptions options;
     options.address = "127.0.0.1";
-    hist::ops::OpsOptions ops{web_};
+    hist::ops::OpsOptions ops;
+    ops.web_folder = web_;
     admin_ = std::make_unique<httphost::HttpServer>(
         options, [ops](host::Host& h) { hist::ops::ServeOps(ops, h); });
     admin_->Start();
