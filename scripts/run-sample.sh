@@ -15,6 +15,10 @@ scripts/ensure-packages.sh g++ cmake ninja-build pkg-config libboost-dev libsqli
   libpq-dev libcurl4-openssl-dev curl
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHISTDATA_TESTS=OFF >/dev/null
 cmake --build "$build" --target histdata-server histdata-admin
+# The chart page's files (the chart library fetched once by npm), when npm is here.
+if command -v npm >/dev/null; then
+  cmake --build "$build" --target web >/dev/null || echo "the chart page was not built" >&2
+fi
 
 var=$root/var
 mkdir -p "$var/run" "$var/log"
@@ -47,6 +51,7 @@ Up. Try these:
   curl '$h/?symbol=0005&mode=1&dateStart=$month&dateOver=$d'
   curl 'http://127.0.0.1:$admin_port/metrics'
   curl 'http://127.0.0.1:$admin_port/health'
+  chart: http://127.0.0.1:$admin_port/chart?symbol=0005&mode=6&interval=300&dateStart=$day&dateOver=$day&timeStart=09:00&timeOver=16:00
 Log: $var/log/VELD.log. Ctrl-C stops the server.
 EOF
 wait $server
