@@ -1,5 +1,6 @@
 #include "log/zetUtilities.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -15,6 +16,11 @@ namespace {
 
 std::mutex g_folder_mutex;
 std::string g_folder;  // set from the command line; empty: the environment's
+
+std::atomic<uint64_t> g_write_failures{0};
+// A log was named at start but could not be opened (a read-only or missing
+// folder): every line is lost.
+std::atomic<bool> g_log_lost{false};
 
 }  // namespace
 
@@ -45,18 +51,27 @@ std::string LogPath() {
 
 void InitialLock() {
   os::NamedLock("FLog");
-  zetLogOpen(LogPath(), "");
+  const std::string path = LogPath();
+  zetLogOpen(path, "");
+  g_log_lost.store(!path.empty() && !zetLogIsOpen(), std::memory_order_relaxed);
 }
 
 void DumpToFile(std::string_view /*file_name*/, std::string_view message, int /*flag*/) {
   try {
     static std::mutex& lock = os::NamedLock("FLog");
     std::lock_guard<std::mutex> guard(lock);
+    if (g_log_lost.load(std::memory_order_relaxed)) {
+      g_write_failures.fetch_add(1, std::memory_order_relaxed);
+      return;
+    }
     zetLogMsg(message, 2);
   } catch (...) {
     // Logging never disturbs the caller; the next line tries again.
+    g_write_failures.fetch_add(1, std::memory_order_relaxed);
   }
 }
+
+uint64_t LogWriteFailures() { return g_write_failures.load(std::memory_order_relaxed); }
 
 std::string LogTimePrefix() {
   std::string out;
