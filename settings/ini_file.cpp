@@ -61,7 +61,7 @@ constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 // No settings file is this large; the cap keeps a damaged or runaway file
 // from costing every read (five per request) time and memory: a settings
 // file replaced by a huge one still leaves requests served at their pace.
-constexpr size_t kMaxFile = 1u << 20;
+constexpr size_t kMaxFile = 4u << 20;
 
 // The whole file (at most kMaxFile bytes of it), or false when it is not a
 // readable regular file.
