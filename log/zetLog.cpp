@@ -165,6 +165,11 @@ void zetLogMsg(std::string_view message, uint8_t kind) {
   s.file.Write(line);
 }
 
+bool zetLogIsOpen() {
+  std::lock_guard<std::mutex> lock(LogLock());
+  return !State().name.empty();
+}
+
 void zetLogClose() {
   std::lock_guard<std::mutex> lock(LogLock());
   LogState& s = State();

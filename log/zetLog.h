@@ -48,6 +48,9 @@ void zetLogOpen(const std::string& log_name, const std::string& second_log_name)
 // while the log is off. Raises std::system_error on a write error.
 void zetLogMsg(std::string_view message, uint8_t kind);
 
+// Whether a log is open (the last zetLogOpen succeeded).
+bool zetLogIsOpen();
+
 // Closes the log and empties both names.
 void zetLogClose();
 

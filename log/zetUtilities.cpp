@@ -1,5 +1,6 @@
 #include "log/zetUtilities.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 
@@ -22,6 +23,9 @@ metrics::Counter& WriteFailures() {
       "histdata_log_write_failures_total", "Log lines that could not be written.");
   return failures;
 }
+// A log was named at start but could not be opened (a read-only or missing
+// folder): every line is lost.
+std::atomic<bool> g_log_lost{false};
 
 }  // namespace
 
@@ -53,13 +57,19 @@ std::string LogPath() {
 void InitialLock() {
   WriteFailures();  // shown at 0 from the start
   os::NamedLock("FLog");
-  zetLogOpen(LogPath(), "");
+  const std::string path = LogPath();
+  zetLogOpen(path, "");
+  g_log_lost.store(!path.empty() && !zetLogIsOpen(), std::memory_order_relaxed);
 }
 
 void DumpToFile(std::string_view /*file_name*/, std::string_view message, int /*flag*/) {
   try {
     static std::mutex& lock = os::NamedLock("FLog");
     std::lock_guard<std::mutex> guard(lock);
+    if (g_log_lost.load(std::memory_order_relaxed)) {
+      WriteFailures().Add();
+      return;
+    }
     zetLogMsg(message, 2);
   } catch (...) {
     // Logging never disturbs the caller; the next line tries again. The
@@ -67,6 +77,8 @@ void DumpToFile(std::string_view /*file_name*/, std::string_view message, int /*
     WriteFailures().Add();
   }
 }
+
+uint64_t LogWriteFailures() { return WriteFailures().Value(); }
 
 std::string LogTimePrefix() {
   std::string out;

@@ -3,6 +3,7 @@
 #ifndef HISTDATA_LOG_ZETUTILITIES_H_
 #define HISTDATA_LOG_ZETUTILITIES_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ void InitialLock();
 // Appends `message` and CR LF to the log and flushes. Never raises; does
 // nothing while the log is off. `file_name` and `flag` are not used.
 void DumpToFile(std::string_view file_name, std::string_view message, int flag);
+
+// Lines lost since the start: each DumpToFile whose write failed (a full
+// disk, a file size limit), or that found no log because the one named at
+// start could not be opened. For the operator's metrics.
+uint64_t LogWriteFailures();
 
 // "yyyy/mm/dd hh:nn:ss =>" of the current local time, the prefix of the
 // exception and entry lines.

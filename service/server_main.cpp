@@ -235,6 +235,9 @@ int main(int argc, char** argv) {
   sigaddset(&stop_signals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // Past a file size limit (ulimit -f) a log write fails and is counted;
+  // the signal that comes with it would otherwise end the server.
+  signal(SIGXFSZ, SIG_IGN);
 
   if (!args.log_dir.empty()) zetlog::SetLogFolder(args.log_dir);
   try {

@@ -14,8 +14,10 @@ int CsvReader::Peek() {
 
 int CsvReader::Get() {
   if (pending_pos_ < pending_.size()) return static_cast<unsigned char>(pending_[pending_pos_++]);
-  ++bytes_;
-  return in_.sbumpc();
+  const int c = in_.sbumpc();
+  // The end of the input is no byte: progress never passes the size.
+  if (c != kEof) ++bytes_;
+  return c;
 }
 
 bool CsvReader::Next(std::vector<CsvField>& fields) {

@@ -16,6 +16,16 @@ std::string_view Trim(std::string_view s) {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
+// from_chars takes no "+": drops one, so that "+5" reads as 5; false for an
+// empty text and for a second sign ("+-5"), which from_chars would take.
+bool StripPlus(std::string_view& s) {
+  if (!s.empty() && s.front() == '+') {
+    s.remove_prefix(1);
+    if (!s.empty() && s.front() == '-') return false;
+  }
+  return !s.empty();
+}
+
 // Reads 1..max_digits digits at `pos` (exactly `max_digits` when `exact`).
 bool Digits(std::string_view s, size_t& pos, size_t max_digits, bool exact, int& out) {
   size_t start = pos;
@@ -65,8 +75,7 @@ bool TimePart(std::string_view s, size_t& pos, int32_t& ms) {
 
 bool ParseNumber(std::string_view text, double& out) {
   std::string_view s = Trim(text);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty()) return false;
+  if (!StripPlus(s)) return false;
   // from_chars alone would take "inf", "nan" and the like; only digits,
   // sign, point and exponent make a number here.
   for (char c : s) {
@@ -78,8 +87,7 @@ bool ParseNumber(std::string_view text, double& out) {
 
 bool ParseInteger(std::string_view text, int64_t& out) {
   std::string_view s = Trim(text);
-  if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-  if (s.empty()) return false;
+  if (!StripPlus(s)) return false;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && end == s.data() + s.size();
 }
@@ -111,7 +119,10 @@ bool ParseDateTime(std::string_view text, double& out) {
 }
 
 double ToDateTime(int32_t day, int32_t ms) {
-  return static_cast<double>(day) + static_cast<double>(ms) / static_cast<double>(rtl::kMsPerDay);
+  // Before the epoch the whole part counts back and the fraction is still
+  // the time of day: 1899-12-29 06:00 is -1.25, not -0.75.
+  const double fraction = static_cast<double>(ms) / static_cast<double>(rtl::kMsPerDay);
+  return day < 0 ? day - fraction : day + fraction;
 }
 
 }  // namespace admin

@@ -97,13 +97,29 @@ TEST(CsvValues, Numbers) {
   EXPECT_EQ(v, 1000);
   EXPECT_TRUE(admin::ParseNumber("-.5", v));
   EXPECT_EQ(v, -0.5);
-  for (const char* bad : {"", " ", "1x", "inf", "nan", "0x10", "1,5", "1e999", "--1", "1 2"})
+  for (const char* bad :
+       {"", " ", "1x", "inf", "nan", "0x10", "1,5", "1e999", "--1", "1 2", "+-21", "+", "++1"})
     EXPECT_FALSE(admin::ParseNumber(bad, v)) << bad;
   int64_t i = 0;
   EXPECT_TRUE(admin::ParseInteger("-42", i));
   EXPECT_EQ(i, -42);
   EXPECT_FALSE(admin::ParseInteger("4.0", i));
   EXPECT_FALSE(admin::ParseInteger("99999999999999999999", i));
+  EXPECT_TRUE(admin::ParseInteger("+7", i));
+  EXPECT_EQ(i, 7);
+  EXPECT_FALSE(admin::ParseInteger("+-7", i));
+}
+
+TEST(CsvReader, BytesReadNeverPassTheSize) {
+  // Progress is reported from this count: the end of the input adds nothing.
+  const std::string text = "a,b\r\n1,2";
+  std::istringstream in(text);
+  CsvReader reader(in);
+  std::vector<CsvField> fields;
+  while (reader.Next(fields)) {
+  }
+  EXPECT_FALSE(reader.Next(fields));
+  EXPECT_EQ(reader.bytes(), static_cast<int64_t>(text.size()));
 }
 
 TEST(CsvValues, DatesTimesAndDateTimes) {
@@ -131,6 +147,12 @@ TEST(CsvValues, DatesTimesAndDateTimes) {
   EXPECT_FALSE(admin::ParseDateTime("2003-07-04T15:30:00", dt));
   EXPECT_FALSE(admin::ParseDateTime("2003-07-04 25:00:00", dt));
   EXPECT_FALSE(admin::ParseDateTime("15:30:00", dt));
+  // Before 1899-12-30 the time still counts forward from the day's
+  // midnight, so the value prints back as the text it came from.
+  EXPECT_TRUE(admin::ParseDateTime("1899-12-29 06:00:00", dt));
+  EXPECT_EQ(dt, -1.25);
+  EXPECT_TRUE(admin::ParseDateTime("0003-07-04 00:30:00", dt));
+  EXPECT_EQ(rtl::FormatDateTime("yyyy-mm-dd hh:nn:ss", dt), "0003-07-04 00:30:00");
 }
 
 }  // namespace

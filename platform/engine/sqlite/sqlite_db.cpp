@@ -62,7 +62,9 @@ bool IsoToDateTime(const char* p, size_t size, double& out) {
     if (p != end || h < 0 || n < 0 || s < 0 || ms < 0 || !rtl::TryEncodeTime(h, n, s, ms, time)) return false;
     any = true;
   }
-  out = date + time;
+  // Before the epoch the whole part counts back and the time of day still
+  // counts forward from midnight.
+  out = date < 0 ? date - time : date + time;
   return any;
 }
 

@@ -224,6 +224,7 @@ class FolderConnection : public Connection {
 
   // A stat of the table's file: presence opens nothing.
   bool TableExists(const std::string& table) override {
+    if (created_.count(Lower(table)) != 0) return true;
     struct stat st;
     return IsPlainName(table) && ::stat(PathOf(table).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
@@ -268,15 +269,32 @@ class FolderConnection : public Connection {
       it->second->Exec(sqlite::TickTableDdl(table));
       return;
     }
-    bool existed = TableExists(table);
-    std::shared_ptr<Db> db = OpenForWriting(table);
-    // Outside the transaction: a file never exists without its table.
+    if (TableExists(table)) {
+      std::shared_ptr<Db> db = OpenForWriting(PathOf(table));
+      db->Exec(sqlite::TickTableDdl(table));
+      if (in_transaction_) db->Exec("BEGIN");
+      writing_.emplace(key, db);
+      return;
+    }
+    // A new day is made under a name no reader looks at and takes its own
+    // name only once it holds its table (and, in a transaction, its rows):
+    // a load that dies on the way leaves no day behind, only a file that
+    // the next load of the day replaces.
+    const std::string fresh = FreshPathOf(table);
+    std::error_code ec;
+    std::filesystem::remove(fresh, ec);
+    std::filesystem::remove(fresh + "-journal", ec);
+    std::shared_ptr<Db> db = OpenForWriting(fresh);
     db->Exec(sqlite::TickTableDdl(table));
     if (in_transaction_) {
       db->Exec("BEGIN");
-      if (!existed) created_.insert(key);
+      created_.insert(key);
+      writing_.emplace(key, db);
+      return;
     }
-    writing_.emplace(key, db);
+    db.reset();
+    Publish(table);
+    writing_.emplace(key, OpenForWriting(PathOf(table)));
   }
 
   // A transaction spans every file written while it is open.
@@ -341,10 +359,21 @@ class FolderConnection : public Connection {
     return db;
   }
 
-  std::shared_ptr<Db> OpenForWriting(const std::string& table) {
+  // Where a day made in the open transaction lives until it is committed.
+  std::string FreshPathOf(const std::string& table) const { return PathOf(table) + ".new"; }
+
+  // The new day's file takes the day's name (a rename: readers see no file
+  // or the whole one).
+  void Publish(const std::string& table) {
+    std::error_code ec;
+    std::filesystem::rename(FreshPathOf(table), PathOf(table), ec);
+    if (ec) throw EDBEngineError("Cannot make " + PathOf(table) + ": " + ec.message());
+  }
+
+  std::shared_ptr<Db> OpenForWriting(const std::string& path) {
     std::error_code ec;
     std::filesystem::create_directories(folder_, ec);
-    return Db::Open(PathOf(table), true);
+    return Db::Open(path, true);
   }
 
   // The writing handle of an existing table, in the open transaction.
@@ -353,7 +382,7 @@ class FolderConnection : public Connection {
     if (it != writing_.end()) return it->second;
     QuoteTableName(table);
     if (!TableExists(table)) throw EDBEngineError("Table '" + table + "' does not exist");
-    std::shared_ptr<Db> db = OpenForWriting(table);
+    std::shared_ptr<Db> db = OpenForWriting(PathOf(table));
     if (in_transaction_) db->Exec("BEGIN");
     writing_.emplace(Lower(table), db);
     return db;
@@ -370,14 +399,22 @@ class FolderConnection : public Connection {
         if (first_error.empty()) first_error = e.what();
       }
     }
-    // A day table made within a rolled-back transaction goes with it, so
-    // that its day does not look loaded.
-    if (std::string_view(verb) == "ROLLBACK") {
-      for (const std::string& table : created_) {
-        writing_.erase(table);
-        std::error_code ec;
-        std::filesystem::remove(PathOf(table), ec);
-        std::filesystem::remove(PathOf(table) + "-journal", ec);
+    // The days made in the transaction take their names when it commits,
+    // and go when it is rolled back, so that a day never looks loaded
+    // without its rows.
+    const bool commit = std::string_view(verb) == "COMMIT" && first_error.empty();
+    for (const std::string& table : created_) {
+      writing_.erase(table);
+      std::error_code ec;
+      if (commit) {
+        try {
+          Publish(table);
+        } catch (const EDatabaseError& e) {
+          if (first_error.empty()) first_error = e.what();
+        }
+      } else {
+        std::filesystem::remove(FreshPathOf(table), ec);
+        std::filesystem::remove(FreshPathOf(table) + "-journal", ec);
       }
     }
     created_.clear();

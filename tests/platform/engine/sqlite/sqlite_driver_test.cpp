@@ -322,7 +322,8 @@ TEST_F(SqliteDriverTest, IsoTextInDateColumnsReadsAsDateTime) {
   store.Execute(
       "CREATE TABLE iso(a DATETIME, d DATE, t TIME);"
       "INSERT INTO iso VALUES('2003-07-04 09:30:00.250', '2003-07-04', '16:00:00');"
-      "INSERT INTO iso VALUES('not a date', '2003-13-01', '25:00');");
+      "INSERT INTO iso VALUES('not a date', '2003-13-01', '25:00');"
+      "INSERT INTO iso VALUES('1899-12-29 06:00:00', NULL, NULL);");
   auto c = engine::ConnectSQLite(File(), false);
   auto rows = c->Query(engine::ParseNamedParameters("select a, d, t from iso").statement, {});
   std::vector<Value> row;
@@ -334,6 +335,9 @@ TEST_F(SqliteDriverTest, IsoTextInDateColumnsReadsAsDateTime) {
   EXPECT_EQ(row[0].kind, Value::Kind::kText);
   EXPECT_EQ(row[1].s, "2003-13-01");
   EXPECT_EQ(row[2].s, "25:00");
+  // Before the epoch the time still counts forward from the day's midnight.
+  ASSERT_TRUE(rows->Next(row));
+  EXPECT_EQ(row[0].d, -1.25);
 }
 
 TEST_F(SqliteDriverTest, DateParametersAreSentAsReal) {
