@@ -5,27 +5,18 @@
 
 #include <string>
 
-#ifdef _WIN32
-#include <array>
-#endif
-
 #include "platform/os/version_resource.h"
 
 namespace zetlog {
 
 class TProgramVersionInfo {
  public:
-#ifdef _WIN32
-  // The version resource of the executable file that started the process
-  // (inside a web server, the server's), read once here. Without one the
-  // values are empty, and "GetFileVersionInfoSize error #:" with the
-  // platform's error code goes to the debugger output.
-#else
-  // The values compiled into the running program (os::VersionResource()).
-  // A program without them gets empty values, and the message
-  // "GetFileVersionInfoSize error #:1813" goes to standard error once per
-  // object, 1813 being the platform's "resource type not found".
-#endif
+  // The values of the executable that started the process (inside a web
+  // server, the server's; os::ReadExecutableVersion), read once here.
+  // Without any the values are empty, and "GetFileVersionInfoSize error #:"
+  // with the platform's error code goes to os::DebugOutput (the debugger
+  // output on Windows, standard error elsewhere, where the code is 1813,
+  // the platform's "resource type not found").
   TProgramVersionInfo();
   // The given values; nullptr stands for a program without any.
   explicit TProgramVersionInfo(const os::VersionValues* values);
@@ -37,13 +28,7 @@ class TProgramVersionInfo {
   std::string GetVersionString(int index) const;
 
  private:
-  const os::VersionValues* values_ = nullptr;
-#ifdef _WIN32
-  // Filled by the default constructor: index 0 the language name, 1 to 10
-  // the string values, each looked up once.
-  bool from_resource_ = false;
-  std::array<std::string, 11> resource_;
-#endif
+  os::VersionStrings values_;
 };
 
 }  // namespace zetlog

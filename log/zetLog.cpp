@@ -1,7 +1,6 @@
 #include "log/zetLog.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,20 +11,13 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/os/files.h"
 #include "platform/os/named_lock.h"
 #include "platform/rtl/datetime.h"
 
 namespace zetlog {
 
 namespace {
-
-#ifdef _WIN32
-// Binary, so that line ends are written as given; not inherited by the
-// host's child processes.
-constexpr int kOpenFlags = O_BINARY | O_NOINHERIT;
-#else
-constexpr int kOpenFlags = O_CLOEXEC;
-#endif
 
 struct LogState {
   std::string name;         // empty: logging is off
@@ -59,11 +51,7 @@ bool LastWriteDay(const std::string& name, double& day) {
   struct stat st;
   if (stat(name.c_str(), &st) != 0) return false;
   struct tm local;
-#ifdef _WIN32
-  if (localtime_s(&local, &st.st_mtime) != 0) return false;
-#else
   if (localtime_r(&st.st_mtime, &local) == nullptr) return false;
-#endif
   return rtl::TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, day);
 }
 
@@ -94,8 +82,7 @@ void zetLogOpenFile(TLogFile& file, const std::string& name) {
   // day starts over.
   double day;
   const bool today = LastWriteDay(name, day) && day == std::trunc(rtl::Now());
-  const int flags = O_WRONLY | O_CREAT | O_APPEND | kOpenFlags | (today ? 0 : O_TRUNC);
-  const int fd = open(name.c_str(), flags, 0644);
+  const int fd = os::OpenForAppend(name, !today);
   if (fd < 0) throw std::system_error(errno, std::generic_category(), "log open " + name);
   file.fd_ = fd;
 }
@@ -151,7 +138,7 @@ void zetLogMsg(std::string_view message, uint8_t kind) {
   line += "\r\n";
   if (kind == 3) {
     if (s.second_name.empty()) return;
-    const int fd = open(s.second_name.c_str(), O_WRONLY | O_CREAT | O_APPEND | kOpenFlags, 0644);
+    const int fd = os::OpenForAppend(s.second_name, false);
     if (fd < 0) throw std::system_error(errno, std::generic_category(), "log open " + s.second_name);
     try {
       WriteAll(fd, line);

@@ -7,6 +7,7 @@
 #include "log/zetLog.h"
 #include "platform/metrics/metrics.h"
 #include "platform/os/named_lock.h"
+#include "platform/os/paths.h"
 #include "platform/rtl/datetime.h"
 
 namespace zetlog {
@@ -35,9 +36,7 @@ void SetLogFolder(const std::string& folder) {
 }
 
 std::string LogPath() {
-#ifdef _WIN32
-  return kLogFileName;
-#else
+  if (os::kLogAtFixedPath) return kLogFileName;
   std::string folder;
   {
     std::lock_guard<std::mutex> lock(g_folder_mutex);
@@ -51,7 +50,6 @@ std::string LogPath() {
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   if (folder != "/") folder += '/';
   return folder + "VELD.log";
-#endif
 }
 
 void InitialLock() {

@@ -3,7 +3,8 @@
 #   pg-cluster.sh start DIR PORT   -> prints the connection string
 #   pg-cluster.sh stop DIR
 # The cluster runs as the "postgres" system user (initdb refuses root), with
-# trust authentication on its own socket folder only.
+# trust authentication, on its own socket folder and on 127.0.0.1 at the same
+# port (for clients without Unix sockets: the Windows build under Wine).
 set -euo pipefail
 cmd=$1 dir=$2
 bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1)
@@ -17,7 +18,7 @@ case "$cmd" in
       run "$bin/initdb" -D "$dir/data" -U postgres -A trust >/dev/null
     fi
     run "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w \
-      -o "-k $dir -p $port -c listen_addresses='' -c fsync=off -c max_connections=200" start >/dev/null
+      -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200" start >/dev/null
     echo "host=$dir port=$port user=postgres dbname=postgres"
     ;;
   stop)

@@ -4,7 +4,6 @@
 // only the first section of a name counts. The file is read whole on every
 // call (one read), so an edited file takes effect at once and a reader
 // never mixes two versions of it.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/os/files.h"
 #include "platform/rtl/text.h"
 #include "settings/zetini.h"
 
@@ -49,15 +49,6 @@ std::string LowerCopy(std::string_view s) {
   return out;
 }
 
-#ifdef _WIN32
-// Binary, so that the bytes are read as they are: no line-end translation,
-// and a Ctrl-Z does not end the file.
-constexpr int kOpenFlags = O_RDONLY | O_BINARY | O_NOINHERIT;
-#else
-// Non-blocking, so that a FIFO in the file's place cannot hang the reader.
-constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-#endif
-
 // No settings file is this large; the cap keeps a damaged or runaway file
 // from costing every read (five per request) time and memory: a settings
 // file replaced by a huge one still leaves requests served at their pace.
@@ -66,7 +57,7 @@ constexpr size_t kMaxFile = 4u << 20;
 // The whole file (at most kMaxFile bytes of it), or false when it is not a
 // readable regular file.
 bool ReadWholeFile(const std::string& path, std::string& out) {
-  const int fd = open(path.c_str(), kOpenFlags);
+  const int fd = os::OpenForReading(path);
   if (fd < 0) return false;
   struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "platform/os/module_folder.h"
+#include "platform/os/paths.h"
 #include "platform/os/system_folder.h"
 #include "settings/registry_ini.h"
 
@@ -15,21 +16,15 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-#ifdef _WIN32
-constexpr char kSeparator[] = "\\";
-#else
-constexpr char kSeparator[] = "/";
-#endif
-
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
 
 std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name) {
   const std::string name = file_name.empty() ? "zet.ini" : std::string(file_name);
-  for (const std::string& path :
-       {std::string(".") + kSeparator + name, os::ModuleFolder() + kSeparator + name,
-        os::SystemSettingsFolder() + kSeparator + name}) {
+  const std::string sep = os::kPathSeparator;
+  for (const std::string& path : {"." + sep + name, os::ModuleFolder() + sep + name,
+                                  os::SystemSettingsFolder() + sep + name}) {
     if (FileExists(path)) return std::make_unique<TIniFile>(path);
   }
   // No local file: the registry says where to download it from. The

@@ -27,11 +27,7 @@ TDateTime RealNow() {
                                     .count();
   const time_t seconds = static_cast<time_t>(ms_since_1970 / 1000);
   struct tm local;
-#ifdef _WIN32
-  localtime_s(&local, &seconds);
-#else
   localtime_r(&seconds, &local);
-#endif
   TDateTime date = 0;
   TryEncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, date);
   // A leap second shows as 59.

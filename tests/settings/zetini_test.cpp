@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/os/module_folder.h"
-#include "settings/http_get.h"
+#include "platform/os/http_get.h"
 #include "settings/registry_ini.h"
 #include "settings/zetini.h"
 
@@ -240,14 +240,14 @@ TEST_F(ZetIniTest, UnreachableHostRaises) {
     port = std::stoi(probe.HostPort().substr(10));
   }
   WriteRegistry("\"iniServer\"=\"127.0.0.1:" + std::to_string(port) + "\"\r\n");
-  EXPECT_THROW(zetIniFile(), EHttpError);
+  EXPECT_THROW(zetIniFile(), os::EHttpError);
   EXPECT_FALSE(Exists(work_ + "/zeturl.ini"));
 }
 
 TEST_F(ZetIniTest, OnlyWebSchemesAreFetched) {
   std::ofstream(dir_ + "/secret") << "s";
   RegistryIni r;
-  EXPECT_THROW(r.SaveDownloadFile("file://" + dir_ + "/secret", "./zeturl.ini"), EHttpError);
+  EXPECT_THROW(r.SaveDownloadFile("file://" + dir_ + "/secret", "./zeturl.ini"), os::EHttpError);
   EXPECT_FALSE(Exists(work_ + "/zeturl.ini"));
 }
 

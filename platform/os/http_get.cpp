@@ -1,11 +1,13 @@
-#include "settings/http_get.h"
+// libcurl; Windows uses its own client: http_get_win.cpp.
+#ifndef _WIN32
+#include "platform/os/http_get.h"
 
 #include <curl/curl.h>
 
 #include <memory>
 #include <mutex>
 
-namespace zetini {
+namespace os {
 
 namespace {
 
@@ -56,4 +58,6 @@ HttpReply HttpGet(const std::string& url) {
   return reply;
 }
 
-}  // namespace zetini
+}  // namespace os
+
+#endif  // _WIN32

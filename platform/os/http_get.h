@@ -1,11 +1,12 @@
-// A blocking HTTP GET, the client the settings download uses.
-#ifndef HISTDATA_SETTINGS_HTTP_GET_H_
-#define HISTDATA_SETTINGS_HTTP_GET_H_
+// A blocking HTTP GET, the client the settings download uses: libcurl, or
+// WinHTTP on Windows.
+#ifndef HISTDATA_PLATFORM_OS_HTTP_GET_H_
+#define HISTDATA_PLATFORM_OS_HTTP_GET_H_
 
 #include <stdexcept>
 #include <string>
 
-namespace zetini {
+namespace os {
 
 // Raised when no exchange takes place: the host cannot be resolved, the
 // connection fails or times out, the reply is malformed or too large.
@@ -20,10 +21,11 @@ struct HttpReply {
 };
 
 // GETs an "http://" (or "https://") URL, following up to 10 redirections,
-// with no proxy, a 10-second connect and a 60-second total time-out. Bodies
-// beyond 16 MiB are refused (EHttpError). Safe to call from many threads.
+// with no proxy, a 10-second connect time-out and a 60-second limit on the
+// whole exchange (on Windows: on each step of it). Bodies beyond 16 MiB
+// are refused (EHttpError). Safe to call from many threads.
 HttpReply HttpGet(const std::string& url);
 
-}  // namespace zetini
+}  // namespace os
 
-#endif  // HISTDATA_SETTINGS_HTTP_GET_H_
+#endif  // HISTDATA_PLATFORM_OS_HTTP_GET_H_
