@@ -67,12 +67,17 @@ void Unload() {
 // Windows' TRUE of this interface has every bit set.
 constexpr BOOL kTrue = static_cast<BOOL>(~0u);
 
+// 2.0, major version in the high 16 bits: the interface version this
+// extension reports. Newer platform headers name a later one in
+// HSE_VERSION_MAJOR, which is not what is reported.
+constexpr DWORD kExtensionVersion = (2u << 16) | 0u;
+
 }  // namespace
 
 HISTDATA_EXPORT BOOL WINAPI GetExtensionVersion(HSE_VERSION_INFO* info) {
   try {
     Start();
-    info->dwExtensionVersion = (HSE_VERSION_MAJOR << 16) | HSE_VERSION_MINOR;
+    info->dwExtensionVersion = kExtensionVersion;
     const std::string& title = hist::Application()->Title();
     size_t n = std::min<size_t>(title.size(), HSE_MAX_EXT_DLL_NAME_LEN - 1);
     std::memcpy(info->lpszExtensionDesc, title.data(), n);

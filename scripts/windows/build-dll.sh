@@ -77,9 +77,10 @@ if [ ! -f "$deps/.sqlite3-$sqlite_version" ]; then
   touch "$deps/.sqlite3-$sqlite_version"
 fi
 
-# libpq: the client library alone, static. Its objects are made for a DLL
-# and mark some symbols for export; those marks are dropped so that the
-# extension library exports its three entry points only.
+# libpq: the client library alone, static, without the version resource of
+# its own DLL. Its objects are made for that DLL and mark some symbols for
+# export; those marks are dropped so that the extension library exports its
+# three entry points only.
 pq_version=$(source_version libpq-dev)
 if [ ! -f "$deps/.libpq-$pq_version" ]; then
   dir=$(fetch postgresql-15 "$pq_version")
@@ -93,13 +94,20 @@ if [ ! -f "$deps/.libpq-$pq_version" ]; then
   lib=$win/libpq/src/interfaces/libpq
   objects=()
   for o in "$lib"/*.o; do
-    case "$(basename "$o")" in libpqrc.o) ;; *) objects+=("$o") ;; esac
+    case "$(basename "$o")" in win32ver.o) ;; *) objects+=("$o") ;; esac
   done
-  rm -f "$deps/lib/libpq.a"
+  # libpq brings a few pthread functions of its own, over its own types; they
+  # are renamed, in it and in its callers, so that they do not meet the
+  # compiler's thread library.
+  "$host-nm" --defined-only "$lib/pthread-win32.o" |
+    awk '$2 == "T" {print $3, "pq_" $3}' >"$win/libpq/pthread.syms"
+  rm -f "$deps/lib/libpq.a" "$win/libpq/libpq-static.a"
   "$host-ar" rcs "$win/libpq/libpq-static.a" "${objects[@]}"
-  "$host-objcopy" -R .drectve "$win/libpq/libpq-static.a" "$deps/lib/libpq.a"
-  for a in common/libpgcommon_shlib.a port/libpgport_shlib.a; do
-    "$host-objcopy" -R .drectve "$win/libpq/src/$a" "$deps/lib/$(basename "$a")"
+  for a in "$win/libpq/libpq-static.a" "$win/libpq/src/common/libpgcommon_shlib.a" \
+           "$win/libpq/src/port/libpgport_shlib.a"; do
+    out=$(basename "$a")
+    [ "$out" = libpq-static.a ] && out=libpq.a
+    "$host-objcopy" -R .drectve --redefine-syms="$win/libpq/pthread.syms" "$a" "$deps/lib/$out"
   done
   cp "$dir/src/interfaces/libpq/libpq-fe.h" "$dir/src/include/postgres_ext.h" \
      "$win/libpq/src/include/pg_config_ext.h" "$deps/include/"

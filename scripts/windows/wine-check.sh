@@ -86,8 +86,9 @@ QUERIES
 
 # --- the settings, in two variants that between them use both calculation
 # modes and both database modes.
-settings() { # CALCMODE DBMODE EXECUTIONTICKONLY [MAXCONNECTION]
+settings() { # CALCMODE DBMODE EXECUTIONTICKONLY [MAXCONNECTION [DBUSER]]
   printf '[KORVA]\r\nMaxConnection=%s\r\nNominalUpdateTimestamp=16:00:00\r\n' "${4:-10}"
+  printf 'DBUSER=%s\r\n' "${5:-sa}"
   printf 'ExecutionTickOnly=%s\r\nCalcMode=%s\r\nDBMode=%s\r\n' "$3" "$1" "$2"
   printf '[ZET_DATABASE]\r\nDSN_source=zetdata\r\n'
 }
@@ -139,7 +140,8 @@ for v in "DC PARADOX N" "UW SQL Y"; do
   settings $v >"$work/linux/zet.ini"
   run_linux "$work/linux-$variant.out" "$linux_lib" "@$work/queries"
   run_windows "$work/windows-$variant.out" "$(winpath "$dll")" "@$(winpath "$work/queries")"
-  echo "settings $v: $(compare "$work/linux-$variant.out" "$work/windows-$variant.out")"
+  echo -n "settings $v: "
+  compare "$work/linux-$variant.out" "$work/windows-$variant.out"
 done
 grep -q 'GET /firm1/web1/zetini.htm HTTP/1.1" 200' "$work/server.log" ||
   fail "the settings page was not fetched from the registry's location"
@@ -178,14 +180,16 @@ for limit in 3 2; do
   busy=$(grep -c '^reply result 4 status 500 500 Maximum number of concurrent connections exceeded.  Please try again later$' \
          "$work/windows-limit.out" || true)
   [ "$busy" -eq $((5 - limit)) ] || fail "limit $limit: $busy replies of 500 instead of $((5 - limit))"
-  echo "limit $limit: $(compare "$work/linux-limit.out" "$work/windows-limit.out" --any-order)"
+  echo -n "limit $limit: "
+  compare "$work/linux-limit.out" "$work/windows-limit.out" --any-order
 done
 rm -f "$drive_c/windows/zet.ini"
 
 # --- daily prices from PostgreSQL over TCP.
 if [ -n "${HISTDATA_TEST_PG:-}" ]; then
   pg_port=$(sed -n 's/.*port=\([0-9]*\).*/\1/p' <<<"$HISTDATA_TEST_PG")
-  psql "$HISTDATA_TEST_PG" -qAt -c 'DROP DATABASE IF EXISTS histdata_wine' \
+  psql "$HISTDATA_TEST_PG" -qAt -c 'SET client_min_messages = warning' \
+    -c 'DROP DATABASE IF EXISTS histdata_wine' \
     -c 'CREATE DATABASE histdata_wine' >/dev/null
   printf '[Historical]\nDriver=postgres\nConnInfo=%s\n' \
     "$(sed 's/dbname=[^ ]*/dbname=histdata_wine/' <<<"$HISTDATA_TEST_PG")" >"$work/pg-linux.ini"
@@ -193,16 +197,19 @@ if [ -n "${HISTDATA_TEST_PG:-}" ]; then
     "$pg_port" >"$work/pg-windows.ini"
   "$build/histdata-admin" sample --data-dir "$work/pgdata" --aliases "$work/pg-linux.ini" \
     --days 5 --symbols 4 --ticks 50 --seed 11 --end 2026-11-20 >/dev/null
-  settings DC PARADOX N >"$work/linux/zet.ini"
-  settings DC PARADOX N >"$work/site/firm1/web1/zetini.htm"
+  # The SQL stores log in as DBUSER: the cluster's own user here.
+  settings DC PARADOX N 10 postgres >"$work/linux/zet.ini"
+  settings DC PARADOX N 10 postgres >"$work/site/firm1/web1/zetini.htm"
   query="symbol=$a&mode=1&dateStart=2026/11/1&dateOver=2026/12/1"
   (cd "$work/linux" && HISTDATA_DATA_DIR=$work/pgdata HISTDATA_ALIASES=$work/pg-linux.ini \
      HISTDATA_LOG_DIR=$work/linux-log "$linux_host" "$linux_lib" "$query" >"$work/linux-pg.out")
   (cd "$work/windows" && HISTDATA_DATA_DIR=$(winpath "$work/pgdata") \
      HISTDATA_ALIASES=$(winpath "$work/pg-windows.ini") \
      wine "$exe" "$(winpath "$dll")" "$query" >"$work/windows-pg.out") || fail "PostgreSQL run"
-  echo "PostgreSQL over TCP: $(compare "$work/linux-pg.out" "$work/windows-pg.out")"
-  grep -q 'RECORDCOUNT' "$work/windows-pg.out" || fail "no daily prices from PostgreSQL"
+  echo -n "PostgreSQL over TCP: "
+  compare "$work/linux-pg.out" "$work/windows-pg.out"
+  grep -q 'RECORDCOUNT' "$work/windows-pg.out" ||
+    fail "no daily prices from PostgreSQL: $(head -c 600 "$work/windows-pg.out")"
   psql "$HISTDATA_TEST_PG" -qAt -c 'DROP DATABASE IF EXISTS histdata_wine WITH (FORCE)' >/dev/null
 fi
 echo "Windows check passed"
