@@ -114,7 +114,9 @@ if [ ! -f "$deps/.libpq-$pq_version" ]; then
   touch "$deps/.libpq-$pq_version"
 fi
 
+# Optimised as the Linux build is (-O2), without its debug information.
 cmake -S "$root" -B "$win/cmake" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCMAKE_C_FLAGS_RELEASE="-O2 -DNDEBUG" \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DHISTDATA_WINDOWS_DEPS="$deps" >/dev/null
 cmake --build "$win/cmake" --target histdata-isapi isapi-testhost -j"$jobs"
 

@@ -48,6 +48,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 drive_c=$WINEPREFIX/drive_c
 
+# --- the Windows side of platform/ against the platform: registry, module
+# and Windows folders, version resource, HTTP client, settings files.
+cmake --build "$win/cmake" --target test_windows -j"${JOBS:-2}" >/dev/null
+(cd "$work" && wine "$win/cmake/test_windows.exe" --gtest_brief=1) || fail "test_windows.exe"
+
 # --- stores made by the Linux admin tool: five trading days ending on a fixed
 # past Friday, so that requests without dates (mode 2, mode 3) walk back the
 # same way on both sides.
