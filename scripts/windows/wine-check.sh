@@ -17,7 +17,7 @@ cd "$root"
 build=$(realpath -m "${BUILD_DIR:-build}")
 win=$build/windows
 
-scripts/ensure-packages.sh wine wine64 python3
+scripts/ensure-packages.sh wine wine64 python3 sqlite3
 dll=$(scripts/windows/build-dll.sh "$build" | tail -n1)
 exe=$(dirname "$dll")/isapi-testhost.exe
 linux_host=$build/platform/isapi/isapi-testhost
