@@ -68,6 +68,17 @@ class Connection {
   // cursor is then empty. Columns as kTickColumns.
   virtual std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol,
                                             bool with_time, double time) = 0;
+  // The row that a forward scan from the symbol's first row keeps last when
+  // it keeps rows while they are spelt exactly `symbol` and their Time is at
+  // or before a bound: the last row of the symbol's SymbolTime group (Symbol
+  // equal to `symbol` with ASCII letters folded) whose Time is before
+  // `before` (any Time when `bounded` is false), found from the group's far
+  // end without reading the rows before it. The cursor holds that row or
+  // none. Null when the group may hold another spelling of the symbol
+  // ("ABC" beside "abc"), whose first row would end the forward scan
+  // earlier, or when the store cannot tell: the caller then scans forward.
+  virtual std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol,
+                                               bool bounded, double before) = 0;
   // Rows of the table, counting no further than `limit`.
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
   // Names of every day table of the store ("hist" and six digits), in no

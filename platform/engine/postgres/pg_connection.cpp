@@ -22,6 +22,13 @@ namespace {
 
 using pg::Result;
 
+// The index that finds a symbol's other spellings; made with the table,
+// and on a table of an earlier load when it is prepared for serving.
+std::string SpellingIndexDdl(const std::string& table) {
+  return "CREATE INDEX IF NOT EXISTS " + pg::QuoteIdent(table + "_spellings") + " ON " + pg::QuoteIdent(table) +
+         " (" + pg::kSpellingKey + ")";
+}
+
 class PgConnection : public Connection {
  public:
   PgConnection(const std::string& conninfo, const Credentials& credentials, bool writable)
@@ -60,6 +67,20 @@ class PgConnection : public Connection {
     std::string symbol_text;
     pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
     return std::make_unique<pg::TickCursor>(session_, table, symbol_text, time_text, id);
+  }
+
+  std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol, bool bounded,
+                                       double before) override {
+    std::string symbol_text, time_text;
+    pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
+    std::vector<const char*> values = {symbol_text.c_str()};
+    if (bounded) {
+      pg::AppendIsoTime(time_text, before);
+      values.push_back(time_text.c_str());
+    }
+    Result r = session_.Run(pg::LastTickSql(table, bounded), values);
+    if (PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't') return nullptr;
+    return std::make_unique<pg::ResultCursor>(std::move(r), 1);
   }
 
   int64_t CountRows(const std::string& table, int64_t limit) override {
@@ -110,7 +131,8 @@ class PgConnection : public Connection {
                      " (id integer PRIMARY KEY, date date, time time(3), symbol varchar(15), bid float8, "
                      "offer float8, price float8, bidsize float8, volume float8, offersize float8); "
                      "CREATE INDEX " +
-                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + ")");
+                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + "); " +
+                     SpellingIndexDdl(table));
   }
 
   void Begin() override {

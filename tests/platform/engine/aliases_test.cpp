@@ -120,6 +120,9 @@ class BrokenConnection : public engine::Connection {
   std::unique_ptr<engine::Cursor> SeekTicks(const std::string&, std::string_view, bool, double) override {
     return nullptr;
   }
+  std::unique_ptr<engine::Cursor> SeekLastTick(const std::string&, std::string_view, bool, double) override {
+    return nullptr;
+  }
   int64_t CountRows(const std::string&, int64_t) override { return 0; }
   std::unique_ptr<engine::Cursor> Query(const engine::Statement&, const std::vector<engine::BoundParam>&) override {
     return nullptr;
