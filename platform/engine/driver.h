@@ -99,6 +99,12 @@ class Connection {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // After a load, outside any transaction: leaves `tables` (names as
+  // written, tick tables among them) as fast to read as the store can make
+  // them, so that the first request after a load is served as the
+  // thousandth is: statistics gathered for the planner, pages marked
+  // all-visible for reads from the index alone.
+  virtual void PrepareToServe(const std::vector<std::string>& tables) = 0;
   // Inserts rows into `table` (a tick table or a store table) with the given
   // columns; values are bound, never spliced into SQL text.
   class Inserter {

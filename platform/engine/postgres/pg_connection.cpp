@@ -22,6 +22,15 @@ namespace {
 
 using pg::Result;
 
+// "hist" and six digits: a day table.
+bool IsDayTableName(const std::string& name) {
+  if (name.size() != 10 || name.compare(0, 4, "hist") != 0) return false;
+  for (size_t i = 4; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
+
 // The index that finds a symbol's other spellings; made with the table,
 // and on a table of an earlier load when it is prepared for serving.
 std::string SpellingIndexDdl(const std::string& table) {
@@ -154,6 +163,24 @@ class PgConnection : public Connection {
     CheckWritable();
     session_.DiscardCopy();
     session_.Execute("ROLLBACK");
+  }
+
+  void PrepareToServe(const std::vector<std::string>& tables) override {
+    CheckWritable();
+    if (tables.empty()) return;
+    std::string names;
+    for (const std::string& table : tables) {
+      // A day table of an earlier load gets the index that finds a
+      // symbol's other spellings.
+      if (IsDayTableName(table)) session_.Execute(SpellingIndexDdl(table));
+      names += (names.empty() ? "" : ", ") + pg::QuoteIdent(table);
+    }
+    // Without statistics the planner guesses a freshly loaded table's size
+    // and spread, and may read a day table whole where its index would do;
+    // without a vacuum no page is known all-visible, so every index read
+    // also visits the table, and the first reads of each row write hint
+    // bits. Both would wait for autovacuum, whenever it comes.
+    session_.Execute("VACUUM (ANALYZE) " + names);
   }
 
   std::unique_ptr<Inserter> PrepareInsert(const std::string& table,

@@ -136,6 +136,7 @@ class BrokenConnection : public engine::Connection {
   void Begin() override {}
   void Commit() override {}
   void Rollback() override {}
+  void PrepareToServe(const std::vector<std::string>&) override {}
   std::unique_ptr<Inserter> PrepareInsert(const std::string&, const std::vector<std::string>&) override {
     return nullptr;
   }
