@@ -1,21 +1,14 @@
 // The ini reader follows the platform's profile-file reader: names are
 // trimmed and compared without regard to case, a value loses the blanks
 // around it and one pair of matching quotes, ';' starts a comment line, and
-// only the first section of a name counts. Each read looks at the file as it
-// is at that moment: a stat tells whether it is the one read last time
-// (same identity, size, modification and change times), whose text is
-// kept; any other is read whole again (one read). So an edited file takes
-// effect with the next read, a reader never mixes two versions of it, and
-// the many reads of an unchanged file cost a stat each.
+// only the first section of a name counts. The file is read whole on every
+// call (one read), so an edited file takes effect at once and a reader
+// never mixes two versions of it.
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
@@ -69,11 +62,12 @@ constexpr int kOpenFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
 // from exhausting memory on every read.
 constexpr size_t kMaxFile = 64u << 20;
 
-// The whole file (at most kMaxFile bytes of it) and its status as it was
-// opened, or false when it is not a readable regular file.
-bool ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+// The whole file (at most kMaxFile bytes of it), or false when it is not a
+// readable regular file.
+bool ReadWholeFile(const std::string& path, std::string& out) {
   const int fd = open(path.c_str(), kOpenFlags);
   if (fd < 0) return false;
+  struct stat st;
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     close(fd);
     return false;
@@ -97,72 +91,6 @@ bool ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
   close(fd);
   out.resize(used);
   return true;
-}
-
-// Whether two statuses are of the same file, unchanged. Windows keeps
-// modification times to the second only: there every read reads the file.
-bool Unchanged(const struct stat& a, const struct stat& b) {
-#ifdef _WIN32
-  (void)a;
-  (void)b;
-  return false;
-#else
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
-         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec &&
-         a.st_ctim.tv_sec == b.st_ctim.tv_sec && a.st_ctim.tv_nsec == b.st_ctim.tv_nsec;
-#endif
-}
-
-// Whether a file read now can be known later to be unchanged by its
-// status. File times come from a clock that moves in steps of some
-// milliseconds, so a file changed within the second of its reading may
-// change again with the same times; its text is not kept until a read
-// comes well after its last change.
-bool SettledWhenRead(const struct stat& st) {
-#ifdef _WIN32
-  (void)st;
-  return false;
-#else
-  struct timespec now;
-  if (clock_gettime(CLOCK_REALTIME, &now) != 0) return false;
-  return now.tv_sec - st.st_ctim.tv_sec >= 2 && now.tv_sec - st.st_mtim.tv_sec >= 2;
-#endif
-}
-
-struct Snapshot {
-  struct stat st;
-  std::shared_ptr<const std::string> text;
-};
-
-// The last text read of each path (a handful: the candidates of the search
-// and the downloaded file).
-std::mutex snapshots_mu;
-std::unordered_map<std::string, Snapshot> snapshots;
-std::atomic<uint64_t> file_reads{0};
-
-// The file's text now, or null when it is not a readable regular file.
-std::shared_ptr<const std::string> CurrentText(const std::string& path) {
-  struct stat now;
-  if (stat(path.c_str(), &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
-  {
-    std::lock_guard<std::mutex> lock(snapshots_mu);
-    auto it = snapshots.find(path);
-    if (it != snapshots.end() && Unchanged(it->second.st, now)) return it->second.text;
-  }
-  // Kept with the status it had when opened: a write during the read
-  // leaves a later status, which the next read sees as a change.
-  auto text = std::make_shared<std::string>();
-  struct stat opened;
-  if (!ReadWholeFile(path, *text, opened)) return nullptr;
-  file_reads.fetch_add(1, std::memory_order_relaxed);
-  const bool settled = SettledWhenRead(opened);
-  std::lock_guard<std::mutex> lock(snapshots_mu);
-  if (settled) {
-    snapshots[path] = Snapshot{opened, text};
-  } else {
-    snapshots.erase(path);
-  }
-  return text;
 }
 
 struct Entry {
@@ -222,10 +150,10 @@ std::string DefaultText(std::string_view value) {
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view default_value) const {
-  const std::shared_ptr<const std::string> text = CurrentText(path_);
-  if (!text) return DefaultText(default_value);
+  std::string text;
+  if (!ReadWholeFile(path_, text)) return DefaultText(default_value);
   key = Trim(key);
-  for (const Entry& e : SectionEntries(*text, section)) {
+  for (const Entry& e : SectionEntries(text, section)) {
     if (rtl::SameText(e.name, key)) {
       return e.has_value ? ValueText(e.value) : DefaultText(default_value);
     }
@@ -234,9 +162,9 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::string>& list) const {
-  const std::shared_ptr<const std::string> text = CurrentText(path_);
-  if (!text) return;
-  const std::vector<Entry> entries = SectionEntries(*text, section);
+  std::string text;
+  if (!ReadWholeFile(path_, text)) return;
+  const std::vector<Entry> entries = SectionEntries(text, section);
 
   // The first entry of each name, as a lookup by name would find it.
   std::unordered_map<std::string, const Entry*> first;
@@ -291,7 +219,5 @@ void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::stri
     }
   }
 }
-
-uint64_t SettingsFileReads() { return file_reads.load(std::memory_order_relaxed); }
 
 }  // namespace zetini
