@@ -7,6 +7,9 @@
 //       Makes a reproducible market (fixed seed and sizes; its last day is
 //       the weekday before today, so that mode 2 reads a whole earlier day)
 //       and prints its facts: last_day=yyyy/mm/dd first_day=... heavy=0001.
+//   histbench market-files --daily-csv FILE [--heavy N]
+//       Writes the ticks market's year of daily prices to FILE and prints the
+//       options of histdata-admin sample that make its ticks.
 //   histbench fetch --port P --target T [--reps N] [--warmup W] [--http11]
 //                   [--save FILE] [--watch PID]
 //       W warm-up requests (default 1), then N timed ones, each read to the end.
@@ -135,9 +138,8 @@ int32_t LastMarketDay() {
 }
 
 // A year of daily prices for every symbol before the market's first day, so
-// that mode 1 over a year reads a year of rows. Loaded as a CSV file would be.
-void LoadDailyYear(const std::vector<admin::SampleSymbol>& symbols, int32_t first_day,
-                   const engine::Credentials& credentials) {
+// that mode 1 over a year reads a year of rows, as a CSV file of the loader.
+std::string DailyYearCsv(const std::vector<admin::SampleSymbol>& symbols, int32_t first_day) {
   std::ostringstream csv;
   csv << "c_date,stock_code,high,low,closing,shares_traded,turnover\n";
   uint64_t state = 7;
@@ -158,39 +160,59 @@ void LoadDailyYear(const std::vector<admin::SampleSymbol>& symbols, int32_t firs
       csv << line;
     }
   }
-  std::istringstream in(csv.str());
-  admin::ImportOptions options;
-  options.credentials = credentials;
-  admin::ImportCsvStream(admin::CsvKind::kDaily, in, "daily-year.csv", options);
+  return csv.str();
+}
+
+// The ticks market's options: one day, a symbol of 200,000 ticks among 500
+// (about 1.2 M rows).
+admin::SampleOptions TicksMarket(const Args& a) {
+  admin::SampleOptions o;
+  o.seed = 1;
+  o.until_now = false;
+  o.last_day = LastMarketDay();
+  o.days = 1;
+  o.symbols = 500;
+  o.ticks_per_symbol = 2000;
+  o.heavy_ticks = a.Int("--heavy", 200000);
+  return o;
+}
+
+// The ticks market's year of daily prices as a CSV file, and the options
+// of histdata-admin sample that make the same market: bench/run loads a
+// PostgreSQL store with histdata-admin, as a user would.
+int TicksMarketFiles(const Args& a) {
+  const admin::SampleOptions o = TicksMarket(a);
+  std::ofstream(a.Get("--daily-csv"), std::ios::binary)
+      << DailyYearCsv(admin::SampleSymbols(o.symbols, o.seed), o.last_day - (o.days - 1));
+  std::printf("--days %d --symbols %d --ticks %d --heavy %d --seed %llu --end %s\n", o.days, o.symbols,
+              o.ticks_per_symbol, o.heavy_ticks, static_cast<unsigned long long>(o.seed),
+              rtl::FormatDateTime("yyyy-mm-dd", o.last_day).c_str());
+  return 0;
 }
 
 int Market(const Args& a) {
   if (a.positional.size() != 2) throw std::runtime_error("market ticks|bars");
   const std::string kind = a.positional[1];
   engine::ConfigureAliases(a.Get("--data-dir"), a.Get("--aliases"));
-  admin::SampleOptions o;
-  o.seed = 1;
-  o.until_now = false;
-  o.last_day = LastMarketDay();
-  if (kind == "ticks") {
-    // One day: a symbol of 200,000 ticks among 500 (about 1.2 M rows).
-    o.days = 1;
-    o.symbols = 500;
-    o.ticks_per_symbol = 2000;
-    o.heavy_ticks = a.Int("--heavy", 200000);
-  } else if (kind == "bars") {
+  admin::SampleOptions o = TicksMarket(a);
+  if (kind == "bars") {
     // Fifty days of a symbol with 100,000 ticks a day: the interval
     // requests read the last twenty, the long reply all fifty.
     o.days = 50;
     o.symbols = 10;
     o.ticks_per_symbol = 2000;
     o.heavy_ticks = a.Int("--heavy", 100000);
-  } else {
+  } else if (kind != "ticks") {
     throw std::runtime_error("unknown market " + kind);
   }
   const auto started = Clock::now();
   admin::SampleResult r = admin::MakeSample(o);
-  if (kind == "ticks") LoadDailyYear(r.symbols, r.days.front(), o.credentials);
+  if (kind == "ticks") {
+    std::istringstream in(DailyYearCsv(r.symbols, r.days.front()));
+    admin::ImportOptions options;
+    options.credentials = o.credentials;
+    admin::ImportCsvStream(admin::CsvKind::kDaily, in, "daily-year.csv", options);
+  }
   std::printf("first_day=%s last_day=%s heavy=%s symbols=%d ticks=%lld seconds=%.1f\n",
               rtl::FormatDateTime("yyyy/mm/dd", r.days.front()).c_str(),
               rtl::FormatDateTime("yyyy/mm/dd", r.days.back()).c_str(), r.symbols[0].code.c_str(),
@@ -530,13 +552,14 @@ int Hold(const Args& a) {
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   if (argc < 2) {
-    std::fprintf(stderr, "usage: histbench market|fetch|floor|time|dbcycle|hold ...\n");
+    std::fprintf(stderr, "usage: histbench market|market-files|fetch|floor|time|dbcycle|hold ...\n");
     return 2;
   }
   const std::string cmd = argv[1];
   try {
     const Args a = Parse(argc, argv, 1, {"--http11"});
     if (cmd == "market") return Market(a);
+    if (cmd == "market-files") return TicksMarketFiles(a);
     if (cmd == "fetch") return Fetch(a);
     if (cmd == "floor") return Floor(a);
     if (cmd == "time") return Time(a);

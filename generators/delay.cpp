@@ -60,10 +60,13 @@ struct KeptTick {
 
 // Keeps each row of `symbol` from the symbol's first row on while its time is
 // at or before `cutoff_ms` (none for earlier days); leaves the table closed.
+// The row that rule keeps last is looked up from the far end of the symbol's
+// rows, so that a symbol of many ticks costs no more than one of few; only
+// where the store cannot do that (another spelling of the symbol shares the
+// table) are the rows read from the first.
 void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited, int64_t cutoff_ms,
                   KeptTick& kept) {
   table.Open();
-  table.FindNearest(symbol);
   engine::TField& time = table.FieldByName("Time");
   engine::TField& sym = table.FieldByName("Symbol");
   engine::TField& bid = table.FieldByName("Bid");
@@ -72,16 +75,33 @@ void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited
   engine::TField& bid_size = table.FieldByName("BidSize");
   engine::TField& offer_size = table.FieldByName("OfferSize");
   engine::TField& volume = table.FieldByName("Volume");
-  while (!table.Eof() && sym.AsStringView() == symbol) {
-    const double t = time.AsDateTime();
-    if (limited && TimeToMs(t) > cutoff_ms) break;
-    kept.time = t;
+  auto keep = [&] {
+    kept.time = time.AsDateTime();
     kept.bid = bid.AsFloat();
     kept.offer = offer.AsFloat();
     kept.price = price.AsFloat();
     kept.bid_size = rtl::RoundHalfEven(bid_size.AsFloat());
     kept.offer_size = rtl::RoundHalfEven(offer_size.AsFloat());
     kept.volume = rtl::RoundHalfEven(volume.AsFloat());
+  };
+  auto within = [&] { return !limited || TimeToMs(time.AsDateTime()) <= cutoff_ms; };
+  // The store compares stored times, not their milliseconds: the bound takes
+  // in every row of the cut-off's millisecond, and the row found is checked.
+  const double before = static_cast<double>(cutoff_ms + 1) / static_cast<double>(rtl::kMsPerDay);
+  if (table.FindLast(symbol, limited, before)) {
+    if (table.Eof()) {
+      table.Close();
+      return;
+    }
+    if (sym.AsStringView() == symbol && within()) {
+      keep();
+      table.Close();
+      return;
+    }
+  }
+  table.FindNearest(symbol);
+  while (!table.Eof() && sym.AsStringView() == symbol && within()) {
+    keep();
     table.Next();
   }
   table.Close();

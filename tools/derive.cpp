@@ -150,6 +150,11 @@ class Deriver {
       DeriveDay(table, result);
       if (options_.progress) options_.progress(++done, static_cast<int64_t>(tables.size()));
     }
+    if (result.days > 0) {
+      historical_->PrepareToServe({"datastore"});
+      ardan_->PrepareToServe({"minutebars"});
+      zet_->PrepareToServe({"intervaltable60", "intervaltable180", "intervaltable300", "symboltable"});
+    }
     return result;
   }
 

@@ -296,6 +296,16 @@ std::unique_ptr<engine::Connection> OpenStore(const std::string& alias, const st
   }
 }
 
+// Leaves the tables a load wrote ready to serve (engine::Connection::
+// PrepareToServe). The rows are in by then, so a failure says so.
+void ReadyToServe(engine::Connection& connection, const ImportResult& result, const std::string& name) {
+  try {
+    connection.PrepareToServe(result.tables);
+  } catch (const engine::EDatabaseError& e) {
+    throw LoadError(name + ": loaded, but not prepared for serving: " + e.what());
+  }
+}
+
 // Runs `body` inside one transaction of `connection`; any failure rolls the
 // whole of it back and leaves as a LoadError.
 template <typename Body>
@@ -338,6 +348,7 @@ ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string
     }
   });
   result.tables.push_back(def.table);
+  ReadyToServe(*connection, result, name);
   return result;
 }
 
@@ -427,6 +438,7 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
       result.tables.push_back(table);
     }
   });
+  ReadyToServe(*connection, result, name);
   return result;
 }
 

@@ -132,6 +132,11 @@ class SampleMaker {
       const bool last_day = d + 1 == result.days.size();
       WriteDay(*ticks, target, result.days[d], last_day ? cutoff : kAfternoonClose, result);
     }
+    std::vector<std::string> tables;
+    for (int32_t day : result.days) {
+      if (ticks->TableExists(TickTableName(day))) tables.push_back(TickTableName(day));
+    }
+    ticks->PrepareToServe(tables);
     ticks.reset();
 
     DeriveOptions derive;
@@ -171,6 +176,7 @@ class SampleMaker {
         historical->Rollback();
         throw;
       }
+      historical->PrepareToServe({"dailysymbol"});
     }
     auto ardan = engine::ConnectAlias(kArdanAlias, options_.credentials, /*writable=*/true);
     ardan->Begin();
@@ -188,6 +194,7 @@ class SampleMaker {
       ardan->Rollback();
       throw;
     }
+    ardan->PrepareToServe({"marketsession"});
   }
 
   // Removes a day table left by an earlier run, so that the day is the

@@ -68,6 +68,17 @@ class Connection {
   // cursor is then empty. Columns as kTickColumns.
   virtual std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol,
                                             bool with_time, double time) = 0;
+  // The row that a forward scan from the symbol's first row keeps last when
+  // it keeps rows while they are spelt exactly `symbol` and their Time is at
+  // or before a bound: the last row of the symbol's SymbolTime group (Symbol
+  // equal to `symbol` with ASCII letters folded) whose Time is before
+  // `before` (any Time when `bounded` is false), found from the group's far
+  // end without reading the rows before it. The cursor holds that row or
+  // none. Null when the group may hold another spelling of the symbol
+  // ("ABC" beside "abc"), whose first row would end the forward scan
+  // earlier, or when the store cannot tell: the caller then scans forward.
+  virtual std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol,
+                                               bool bounded, double before) = 0;
   // Rows of the table, counting no further than `limit`.
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
   // Names of every day table of the store ("hist" and six digits), in no
@@ -88,6 +99,12 @@ class Connection {
   virtual void Begin() = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // After a load, outside any transaction: leaves `tables` (names as
+  // written, tick tables among them) as fast to read as the store can make
+  // them, so that the first request after a load is served as the
+  // thousandth is: statistics gathered for the planner, pages marked
+  // all-visible for reads from the index alone.
+  virtual void PrepareToServe(const std::vector<std::string>& tables) = 0;
   // Inserts rows into `table` (a tick table or a store table) with the given
   // columns; values are bound, never spliced into SQL text.
   class Inserter {

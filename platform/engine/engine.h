@@ -168,11 +168,25 @@ class TTable : public TDataSet {
   // Never fails for want of a row.
   void FindNearest(std::string_view symbol);
   void FindNearest(std::string_view symbol, double time);
+  // On an open table, positions on the last row that a forward scan from
+  // FindNearest(symbol) would keep if it kept rows while their Symbol is
+  // `symbol` exactly and their Time is before `before` (any Time when
+  // `bounded` is false), or past the last row when it would keep none,
+  // without reading the rows before it; Next() then goes past the last row.
+  // False, and the position unchanged, when the store cannot find it that
+  // way (another spelling of the symbol shares its rows); the caller then
+  // scans forward.
+  bool FindLast(std::string_view symbol, bool bounded, double before);
   // Row count of the open table, counting no further than `limit`.
   int64_t RecordCount(int64_t limit = INT64_MAX);
 
  protected:
   std::unique_ptr<Cursor> OpenCursor(Connection& connection) override;
+
+ private:
+  // The name Exists() has just found, so that the Open() following it does
+  // not ask the store again; used once.
+  std::string found_;
 };
 
 // A statement with named ":parameters".

@@ -36,9 +36,12 @@ class FromFirstRowCursor : public Cursor {
 }  // namespace
 
 bool TTable::Exists() {
+  found_.clear();
   if (TableName.empty()) return false;
   Connection& connection = OpenConnection();
-  return Counted([&] { return connection.TableExists(TableName); });
+  if (!Counted([&] { return connection.TableExists(TableName); })) return false;
+  found_ = TableName;
+  return true;
 }
 
 std::vector<std::string> TTable::DayTableNames() {
@@ -48,7 +51,9 @@ std::vector<std::string> TTable::DayTableNames() {
 
 std::unique_ptr<Cursor> TTable::OpenCursor(Connection& connection) {
   if (TableName.empty()) throw EDatabaseError("Table name is empty");
-  if (!connection.TableExists(TableName)) {
+  const bool found = found_ == TableName;
+  found_.clear();
+  if (!found && !connection.TableExists(TableName)) {
     throw EDBEngineError("Table '" + TableName + "' does not exist");
   }
   return std::make_unique<FromFirstRowCursor>(connection, TableName);
@@ -64,6 +69,16 @@ void TTable::FindNearest(std::string_view symbol, double time) {
   CheckActive();
   Connection& connection = OpenConnection();
   ResetCursor(Counted([&] { return connection.SeekTicks(TableName, symbol, true, time); }));
+}
+
+bool TTable::FindLast(std::string_view symbol, bool bounded, double before) {
+  CheckActive();
+  Connection& connection = OpenConnection();
+  std::unique_ptr<Cursor> cursor =
+      Counted([&] { return connection.SeekLastTick(TableName, symbol, bounded, before); });
+  if (!cursor) return false;
+  ResetCursor(std::move(cursor));
+  return true;
 }
 
 int64_t TTable::RecordCount(int64_t limit) {

@@ -127,6 +127,43 @@ TEST_P(DelayedTickTest, StepsBackOverYearsWithoutTablesToTheOldestTable) {
   EXPECT_EQ(Get("/?symbol=0099&mode=2").body, kNotFound);
 }
 
+// The last tick is found from the far end of the symbol's rows, so each
+// answer below is the one a forward read from the symbol's first row gives.
+TEST_P(DelayedTickTest, AnotherSpellingEndsTheRunWhereAForwardReadWouldStop) {
+  // ABC and abc interleave by time in the index: the read of abc stops at
+  // ABC's first row, of ABC at abc's first.
+  stores.AddTicks(kJul4, {Tick("09:00:00", 1, "abc"), Tick("10:00:00", 2, "abc"),
+                          Tick("11:00:00", 3, "ABC"), Tick("12:00:00", 4, "abc"),
+                          Tick("13:00:00", 5, "ABC"), Tick("09:30:00", 6, "ABD")});
+  EXPECT_EQ(Get("/?symbol=abc&mode=2").body, Line("2003/07/04", "10:00:00", "2.00"));
+  // ABC's first row comes after abc's: nothing kept today, nor on earlier days.
+  EXPECT_EQ(Get("/?symbol=ABC&mode=2").body, kNotFound);
+  EXPECT_EQ(Get("/?symbol=ABD&mode=2").body, Line("2003/07/04", "09:30:00", "6.00"));
+  // An earlier day read whole ends at the other spelling too.
+  stores.AddTicks(kJul4 - 1, {Tick("09:00:00", 7, "ABC"), Tick("10:00:00", 8, "ABC"),
+                              Tick("11:00:00", 9, "abc"), Tick("12:00:00", 10, "ABC")});
+  EXPECT_EQ(Get("/?symbol=ABC&mode=2").body, Line("2003/07/03", "10:00:00", "8.00"));
+}
+
+TEST_P(DelayedTickTest, ASpellingOfOneLoadMeetsTheOtherOfALaterLoad) {
+  stores.AddTicks(kJul4, {Tick("09:00:00", 1, "XYZ"), Tick("11:00:00", 2, "XYZ")});
+  EXPECT_EQ(Get("/?symbol=XYZ&mode=2").body, Line("2003/07/04", "11:00:00", "2.00"));
+  stores.AddTicks(kJul4, {Tick("10:00:00", 3, "xyz")});
+  EXPECT_EQ(Get("/?symbol=XYZ&mode=2").body, Line("2003/07/04", "09:00:00", "1.00"));
+  EXPECT_EQ(Get("/?symbol=xyz&mode=2").body, kNotFound);
+}
+
+TEST_P(DelayedTickTest, TicksOfOneTimeAnswerTheLastLoaded) {
+  // 13:30:00 is the cut-off itself; its last row by ID is the one kept, and
+  // one a millisecond later is not.
+  stores.AddTicks(kJul4, {Tick("13:30:00", 1), Tick("13:30:00", 2), Tick("13:30:00", 3),
+                          Tick("13:30:00.001", 4), Tick("13:30:00.001", 5)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/04", "13:30:00", "3.00"));
+  stores.AddTicks(kJul4 - 1, {Tick("16:00:00", 6), Tick("16:00:00", 7)});
+  SetClock(kJul4 + EncodeTime(13, 0, 0, 0));
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/03", "16:00:00", "7.00"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, DelayedTickTest, ::testing::ValuesIn(Backends()), BackendName);
 
 }  // namespace

@@ -22,6 +22,22 @@ namespace {
 
 using pg::Result;
 
+// "hist" and six digits: a day table.
+bool IsDayTableName(const std::string& name) {
+  if (name.size() != 10 || name.compare(0, 4, "hist") != 0) return false;
+  for (size_t i = 4; i < name.size(); ++i) {
+    if (name[i] < '0' || name[i] > '9') return false;
+  }
+  return true;
+}
+
+// The index that finds a symbol's other spellings; made with the table,
+// and on a table of an earlier load when it is prepared for serving.
+std::string SpellingIndexDdl(const std::string& table) {
+  return "CREATE INDEX IF NOT EXISTS " + pg::QuoteIdent(table + "_spellings") + " ON " + pg::QuoteIdent(table) +
+         " (" + pg::kSpellingKey + ")";
+}
+
 class PgConnection : public Connection {
  public:
   PgConnection(const std::string& conninfo, const Credentials& credentials, bool writable)
@@ -60,6 +76,20 @@ class PgConnection : public Connection {
     std::string symbol_text;
     pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
     return std::make_unique<pg::TickCursor>(session_, table, symbol_text, time_text, id);
+  }
+
+  std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol, bool bounded,
+                                       double before) override {
+    std::string symbol_text, time_text;
+    pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
+    std::vector<const char*> values = {symbol_text.c_str()};
+    if (bounded) {
+      pg::AppendIsoTime(time_text, before);
+      values.push_back(time_text.c_str());
+    }
+    Result r = session_.Run(pg::LastTickSql(table, bounded), values);
+    if (PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't') return nullptr;
+    return std::make_unique<pg::ResultCursor>(std::move(r), 1);
   }
 
   int64_t CountRows(const std::string& table, int64_t limit) override {
@@ -110,7 +140,8 @@ class PgConnection : public Connection {
                      " (id integer PRIMARY KEY, date date, time time(3), symbol varchar(15), bid float8, "
                      "offer float8, price float8, bidsize float8, volume float8, offersize float8); "
                      "CREATE INDEX " +
-                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + ")");
+                     pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + "); " +
+                     SpellingIndexDdl(table));
   }
 
   void Begin() override {
@@ -132,6 +163,24 @@ class PgConnection : public Connection {
     CheckWritable();
     session_.DiscardCopy();
     session_.Execute("ROLLBACK");
+  }
+
+  void PrepareToServe(const std::vector<std::string>& tables) override {
+    CheckWritable();
+    if (tables.empty()) return;
+    std::string names;
+    for (const std::string& table : tables) {
+      // A day table of an earlier load gets the index that finds a
+      // symbol's other spellings.
+      if (IsDayTableName(table)) session_.Execute(SpellingIndexDdl(table));
+      names += (names.empty() ? "" : ", ") + pg::QuoteIdent(table);
+    }
+    // Without statistics the planner guesses a freshly loaded table's size
+    // and spread, and may read a day table whole where its index would do;
+    // without a vacuum no page is known all-visible, so every index read
+    // also visits the table, and the first reads of each row write hint
+    // bits. Both would wait for autovacuum, whenever it comes.
+    session_.Execute("VACUUM (ANALYZE) " + names);
   }
 
   std::unique_ptr<Inserter> PrepareInsert(const std::string& table,

@@ -1,5 +1,6 @@
 #include "platform/engine/postgres/pg_cursors.h"
 
+#include <algorithm>
 #include <charconv>
 #include <iterator>
 #include <string_view>
@@ -10,19 +11,20 @@
 namespace engine::pg {
 namespace {
 
-std::vector<Column> ColumnsOf(const PGresult* r) {
-  std::vector<Column> columns(PQnfields(r));
+std::vector<Column> ColumnsOf(const PGresult* r, int skip = 0) {
+  std::vector<Column> columns(std::max(PQnfields(r) - skip, 0));
   for (size_t i = 0; i < columns.size(); ++i) {
-    columns[i].name = PQfname(r, static_cast<int>(i));
-    columns[i].type = FieldTypeOfOid(PQftype(r, static_cast<int>(i)));
+    columns[i].name = PQfname(r, static_cast<int>(i) + skip);
+    columns[i].type = FieldTypeOfOid(PQftype(r, static_cast<int>(i) + skip));
   }
   return columns;
 }
 
-void ReadRow(const PGresult* r, int index, const std::vector<Column>& columns, std::vector<Value>& row) {
+void ReadRow(const PGresult* r, int index, const std::vector<Column>& columns, std::vector<Value>& row,
+             int skip = 0) {
   row.resize(columns.size());
   for (size_t i = 0; i < columns.size(); ++i) {
-    const int c = static_cast<int>(i);
+    const int c = static_cast<int>(i) + skip;
     if (PQgetisnull(r, index, c)) {
       row[i].SetNull();
     } else {
@@ -41,11 +43,27 @@ std::string TickScanSql(const std::string& table, int limit) {
          kTickKey + " LIMIT " + std::to_string(limit);
 }
 
+std::string LastTickSql(const std::string& table, bool bounded) {
+  const std::string from = " FROM " + QuoteIdent(table) + " WHERE lower(symbol) COLLATE \"C\" = lower($1::text) COLLATE \"C\"";
+  // Two searches of the spelling index, one each side of $1's own spelling.
+  const std::string other = "SELECT 1" + from + " AND symbol COLLATE \"C\" ";
+  return "SELECT o.other, r.* FROM (SELECT EXISTS (" + other + "< $1::text) OR EXISTS (" + other +
+         "> $1::text) AS other) AS o LEFT JOIN LATERAL (SELECT id, date, time, symbol, bid, offer, price, "
+         "bidsize, volume, offersize" + from + (bounded ? " AND time < $2::time" : " AND time IS NOT NULL") +
+         " ORDER BY lower(symbol) COLLATE \"C\" DESC, time DESC, id DESC LIMIT 1) AS r ON NOT o.other WHERE o.other OR r.id IS NOT NULL";
+}
+
 ResultCursor::ResultCursor(Result result) : result_(std::move(result)), columns_(ColumnsOf(result_.get())) {}
+
+ResultCursor::ResultCursor(Result result, int skip)
+    : result_(std::move(result)), columns_(ColumnsOf(result_.get(), skip)), skip_(skip) {
+  if (columns_.size() != std::size(kTickColumns)) throw EDBEngineError("Unexpected columns in a tick table");
+  for (size_t i = 0; i < columns_.size(); ++i) columns_[i].name = kTickColumns[i];
+}
 
 bool ResultCursor::Next(std::vector<Value>& row) {
   if (next_ >= PQntuples(result_.get())) return false;
-  ReadRow(result_.get(), next_++, columns_, row);
+  ReadRow(result_.get(), next_++, columns_, row, skip_);
   return true;
 }
 

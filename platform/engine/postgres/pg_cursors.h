@@ -15,6 +15,8 @@ namespace engine::pg {
 // The key expression of a tick table's SymbolTime index. "C" compares
 // bytes, so the order does not depend on the server's locale.
 inline constexpr const char* kTickKey = "lower(symbol) COLLATE \"C\", time, id";
+// The key of the index that finds every spelling of a symbol at once.
+inline constexpr const char* kSpellingKey = "lower(symbol) COLLATE \"C\", symbol COLLATE \"C\"";
 
 // Rows per batch of a tick scan. A scan reads one symbol and stops at the
 // first row past it, so whatever the last batch holds beyond the symbol is
@@ -27,17 +29,28 @@ inline constexpr int kTickBatch = 1024;
 // rows in index order from the key ($1 symbol, $2 time, $3 id).
 std::string TickScanSql(const std::string& table, int limit);
 
+// The statement of a tick table's last row ($1 symbol; $2 time, when
+// `bounded`, which the row's time is before), read from the far end of the
+// symbol's group. Its first column tells whether the group holds another
+// spelling of $1, in which case no row is read; then come the tick columns.
+// No row at all: the group holds no row before $2.
+std::string LastTickSql(const std::string& table, bool bounded);
+
 // The rows of one result held whole: statements and procedures, whose
 // results are a day's bars or a range of daily prices at most.
 class ResultCursor : public Cursor {
  public:
   explicit ResultCursor(Result result);
+  // The tick columns of a result whose first `skip` columns are something
+  // else, named as the engine names them.
+  ResultCursor(Result result, int skip);
   const std::vector<Column>& columns() const override { return columns_; }
   bool Next(std::vector<Value>& row) override;
 
  private:
   Result result_;
   std::vector<Column> columns_;
+  int skip_ = 0;
   int next_ = 0;
 };
 

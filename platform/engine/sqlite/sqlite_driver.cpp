@@ -67,6 +67,35 @@ std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::strin
   return std::make_unique<RowCursor>(std::move(stmt));
 }
 
+// The far end of the symbol's group, once the table's spellings show that
+// no other spelling shares it. A file without spellings (an earlier layout,
+// or a store written without this driver) cannot tell.
+std::unique_ptr<Cursor> SeekLastTickIn(Db& db, const std::string& table, std::string_view symbol,
+                                       bool bounded, double before) {
+  std::unique_ptr<Stmt> other;
+  try {
+    other = db.Prepare(sqlite::OtherSpellingSql(table));
+  } catch (const EDBEngineError&) {
+    return nullptr;
+  }
+  other->Bind(1, Value::Text(symbol));
+  if (other->Step()) return nullptr;
+  std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::LastTickSql(table, bounded));
+  stmt->Bind(1, Value::Text(symbol));
+  if (bounded) stmt->Bind(2, Value::Float(before));
+  return std::make_unique<RowCursor>(std::move(stmt));
+}
+
+// Makes the table when missing, and its spellings when they are.
+void CreateTickTableIn(Db& db, const std::string& table) {
+  db.Exec(sqlite::TickTableDdl(table));
+  std::unique_ptr<Stmt> stmt = db.Prepare("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+  stmt->Bind(1, Value::Text(table + "_spellings"));
+  const bool has_spellings = stmt->Step();
+  stmt.reset();
+  if (!has_spellings) db.Exec(sqlite::SpellingsDdl(table));
+}
+
 // Counts no further than `limit`: asking whether a table has more than ten
 // rows reads eleven.
 int64_t CountRowsIn(Db& db, const std::string& table, int64_t limit) {
@@ -139,6 +168,11 @@ class FileConnection : public Connection {
     return SeekTicksIn(*db_, table, symbol, with_time, time);
   }
 
+  std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol, bool bounded,
+                                       double before) override {
+    return SeekLastTickIn(*db_, table, symbol, bounded, before);
+  }
+
   int64_t CountRows(const std::string& table, int64_t limit) override {
     return CountRowsIn(*db_, table, limit);
   }
@@ -190,12 +224,13 @@ class FileConnection : public Connection {
   }
 
   void ExecuteScript(const std::string& sql) override { db_->Exec(sql); }
-  void CreateTickTable(const std::string& table) override {
-    db_->Exec(sqlite::TickTableDdl(table));
-  }
+  void CreateTickTable(const std::string& table) override { CreateTickTableIn(*db_, table); }
   void Begin() override { db_->Exec("BEGIN"); }
   void Commit() override { db_->Exec("COMMIT"); }
   void Rollback() override { db_->Exec("ROLLBACK"); }
+  // The statements' shapes choose their plans (checked by tests); statistics
+  // would only move them.
+  void PrepareToServe(const std::vector<std::string>&) override {}
   std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
                                           const std::vector<std::string>& columns) override {
     return PrepareInsertIn(*db_, table, columns);
@@ -234,6 +269,11 @@ class FolderConnection : public Connection {
     return SeekTicksIn(*ReadTable(table), table, symbol, with_time, time);
   }
 
+  std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol, bool bounded,
+                                       double before) override {
+    return SeekLastTickIn(*ReadTable(table), table, symbol, bounded, before);
+  }
+
   int64_t CountRows(const std::string& table, int64_t limit) override {
     return CountRowsIn(*ReadTable(table), table, limit);
   }
@@ -266,12 +306,12 @@ class FolderConnection : public Connection {
     std::string key = Lower(table);
     auto it = writing_.find(key);
     if (it != writing_.end()) {
-      it->second->Exec(sqlite::TickTableDdl(table));
+      CreateTickTableIn(*it->second, table);
       return;
     }
     if (TableExists(table)) {
       std::shared_ptr<Db> db = OpenForWriting(PathOf(table));
-      db->Exec(sqlite::TickTableDdl(table));
+      CreateTickTableIn(*db, table);
       if (in_transaction_) db->Exec("BEGIN");
       writing_.emplace(key, db);
       return;
@@ -285,7 +325,7 @@ class FolderConnection : public Connection {
     std::filesystem::remove(fresh, ec);
     std::filesystem::remove(fresh + "-journal", ec);
     std::shared_ptr<Db> db = OpenForWriting(fresh);
-    db->Exec(sqlite::TickTableDdl(table));
+    CreateTickTableIn(*db, table);
     if (in_transaction_) {
       db->Exec("BEGIN");
       created_.insert(key);
@@ -306,6 +346,7 @@ class FolderConnection : public Connection {
   }
   void Commit() override { EndTransaction("COMMIT"); }
   void Rollback() override { EndTransaction("ROLLBACK"); }
+  void PrepareToServe(const std::vector<std::string>&) override {}
 
   std::unique_ptr<Inserter> PrepareInsert(const std::string& table,
                                           const std::vector<std::string>& columns) override {

@@ -14,6 +14,17 @@ std::string SeekTicksSql(const std::string& table, bool with_time) {
          "Symbol COLLATE NOCASE > ?1" + order;
 }
 
+std::string LastTickSql(const std::string& table, bool bounded) {
+  return "SELECT ID,Date,Time,Symbol,Bid,Offer,Price,BidSize,Volume,OfferSize FROM " + QuoteTableName(table) +
+         " WHERE Symbol COLLATE NOCASE = ?1" + (bounded ? " AND Time < ?2" : "") +
+         " ORDER BY Symbol COLLATE NOCASE DESC, Time DESC, ID DESC LIMIT 1";
+}
+
+std::string OtherSpellingSql(const std::string& table) {
+  return "SELECT 1 FROM " + QuoteTableName(table + "_spellings") +
+         " WHERE Symbol COLLATE NOCASE = ?1 AND Symbol <> ?1 LIMIT 1";
+}
+
 std::string CountRowsSql(const std::string& table) {
   return "SELECT count(*) FROM (SELECT 1 FROM " + QuoteTableName(table) + " LIMIT ?1)";
 }
@@ -26,6 +37,19 @@ std::string TickTableDdl(const std::string& table) {
          " (ID INTEGER NOT NULL UNIQUE, Date DATE, Time TIME NOT NULL, Symbol TEXT NOT NULL,"
          " Bid REAL, Offer REAL, Price REAL, BidSize REAL, Volume REAL, OfferSize REAL,"
          " PRIMARY KEY (Symbol COLLATE NOCASE, Time, ID)) WITHOUT ROWID;";
+}
+
+std::string SpellingsDdl(const std::string& table) {
+  const std::string rows = QuoteTableName(table);
+  const std::string spellings = QuoteTableName(table + "_spellings");
+  const std::string note = " BEGIN INSERT OR IGNORE INTO " + spellings + " VALUES (NEW.Symbol); END;";
+  // Keyed on the folded symbol first, so that one search finds every
+  // spelling of a symbol.
+  return "CREATE TABLE " + spellings +
+         " (Symbol TEXT NOT NULL, PRIMARY KEY (Symbol COLLATE NOCASE, Symbol)) WITHOUT ROWID;"
+         " INSERT OR IGNORE INTO " + spellings + " SELECT DISTINCT Symbol FROM " + rows + " WHERE Symbol IS NOT NULL;"
+         " CREATE TRIGGER " + QuoteTableName(table + "_spelt") + " AFTER INSERT ON " + rows + note +
+         " CREATE TRIGGER " + QuoteTableName(table + "_respelt") + " AFTER UPDATE OF Symbol ON " + rows + note;
 }
 
 }  // namespace engine::sqlite

@@ -14,10 +14,23 @@ namespace engine::sqlite {
 // reads both. (A row-value comparison would be one range, but SQLite does
 // not seek with one on a key whose column has its own collation.)
 std::string SeekTicksSql(const std::string& table, bool with_time);
+// The last row of symbol ?1's SymbolTime group, its Time before ?2 when
+// `bounded`: the key read backwards from its far end.
+std::string LastTickSql(const std::string& table, bool bounded);
+// A row when symbol ?1's group holds a spelling other than ?1 itself, read
+// from the table's spellings (SpellingsDdl); fails to prepare on a file
+// without them.
+std::string OtherSpellingSql(const std::string& table);
 // The count of at most ?1 rows.
 std::string CountRowsSql(const std::string& table);
 // The table, its rows stored in SymbolTime order with IDs unique.
 std::string TickTableDdl(const std::string& table);
+// The spellings of the table's symbols, each once, kept by triggers on
+// every insert and symbol update, whoever writes; a deleted row's spelling
+// stays, which can only send a reader the long way. Filled from the rows on
+// its creation, when the table has rows already (a file of an earlier
+// layout).
+std::string SpellingsDdl(const std::string& table);
 
 }  // namespace engine::sqlite
 

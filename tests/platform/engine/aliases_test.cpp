@@ -120,6 +120,9 @@ class BrokenConnection : public engine::Connection {
   std::unique_ptr<engine::Cursor> SeekTicks(const std::string&, std::string_view, bool, double) override {
     return nullptr;
   }
+  std::unique_ptr<engine::Cursor> SeekLastTick(const std::string&, std::string_view, bool, double) override {
+    return nullptr;
+  }
   int64_t CountRows(const std::string&, int64_t) override { return 0; }
   std::unique_ptr<engine::Cursor> Query(const engine::Statement&, const std::vector<engine::BoundParam>&) override {
     return nullptr;
@@ -133,6 +136,7 @@ class BrokenConnection : public engine::Connection {
   void Begin() override {}
   void Commit() override {}
   void Rollback() override {}
+  void PrepareToServe(const std::vector<std::string>&) override {}
   std::unique_ptr<Inserter> PrepareInsert(const std::string&, const std::vector<std::string>&) override {
     return nullptr;
   }
