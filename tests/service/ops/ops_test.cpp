@@ -172,6 +172,21 @@ TEST_P(OpsTest, MetricsMoveWithEachOutcome) {
   release.set_value();
   EXPECT_EQ(held.get().status, 200);
 
+  // A request's counts are added as its handler returns, which may come
+  // just after its client has read the whole reply.
+  const std::string pool_full = "histdata_requests_total{mode=\"none\",outcome=\"pool_full\"}";
+  const std::string held_done = "histdata_requests_total{mode=\"2\",outcome=\"complete\"}";
+  const auto settle_by = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const auto m = Metrics();
+    if ((m.count(pool_full) && m.at(pool_full) > (before.count(pool_full) ? before.at(pool_full) : 0) &&
+         m.count(held_done) && m.at(held_done) > (before.count(held_done) ? before.at(held_done) : 0) &&
+         m.at("histdata_modules_in_use") == 0) ||
+        std::chrono::steady_clock::now() > settle_by) {
+      break;
+    }
+    std::this_thread::yield();
+  }
   const auto after = Metrics();
   auto requests = [&](const char* mode, const char* outcome) {
     return delta(after, std::string("histdata_requests_total{mode=\"") + mode +
