@@ -3,8 +3,11 @@
 #   pg-cluster.sh start DIR PORT   -> prints the connection string
 #   pg-cluster.sh stop DIR
 # The cluster runs as the "postgres" system user (initdb refuses root), with
-# trust authentication, on its own socket folder and on 127.0.0.1 at the same
-# port (for clients without Unix sockets: the Windows build under Wine).
+# trust authentication, on its own socket folder; with PG_CLUSTER_TCP=1 also
+# on 127.0.0.1 at the same port (for clients without Unix sockets: the
+# Windows build under Wine). A cluster that a test restarts under load stays
+# off TCP: its port lies in the ephemeral range, and a busy loopback may have
+# handed it to a client connection by the time it binds again.
 set -euo pipefail
 cmd=$1 dir=$2
 bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1)
@@ -12,13 +15,15 @@ run() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi
 case "$cmd" in
   start)
     port=${3:-54329}
+    listen="''"
+    [ "${PG_CLUSTER_TCP:-0}" = 1 ] && listen=127.0.0.1
     mkdir -p "$dir"
     [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$dir"
     if [ ! -f "$dir/data/PG_VERSION" ]; then
       run "$bin/initdb" -D "$dir/data" -U postgres -A trust >/dev/null
     fi
     run "$bin/pg_ctl" -D "$dir/data" -l "$dir/log" -w \
-      -o "-k $dir -p $port -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200" start >/dev/null
+      -o "-k $dir -p $port -c listen_addresses=$listen -c fsync=off -c max_connections=200" start >/dev/null
     echo "host=$dir port=$port user=postgres dbname=postgres"
     ;;
   stop)
