@@ -1,13 +1,7 @@
 #include "platform/os/system_folder.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/os/win32.h"
 #else
 #include <cstdlib>
 #endif

@@ -5,13 +5,7 @@
 
 #include "platform/os/version_resource.h"
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "platform/os/win32.h"
 
 #include <algorithm>
 #include <cstdint>
