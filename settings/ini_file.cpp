@@ -1,16 +1,21 @@
 // The ini reader follows the platform's profile-file reader: names are
 // trimmed and compared without regard to case, a value loses the blanks
 // around it and one pair of matching quotes, ';' starts a comment line, and
-// only the first section of a name counts. The file is read whole on every
-// call (one read), so an edited file takes effect at once and a reader
-// never mixes two versions of it.
-#include <sys/stat.h>
+// only the first section of a name counts. Each read looks at the file as it
+// is at that moment: its version (identity, size, change times, one stat)
+// tells whether it is the one read last time, whose text is kept; any other
+// is read whole again (one read). So an edited file takes effect with the
+// next read, a reader never mixes two versions of it, and the several reads
+// of every request cost a stat each while the file stays as it is.
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 
+#include "platform/metrics/metrics.h"
 #include "platform/os/files.h"
 #include "platform/rtl/text.h"
 #include "settings/zetini.h"
@@ -54,18 +59,17 @@ std::string LowerCopy(std::string_view s) {
 // file replaced by a huge one still leaves requests served at their pace.
 constexpr size_t kMaxFile = 4u << 20;
 
-// The whole file (at most kMaxFile bytes of it), or false when it is not a
-// readable regular file.
-bool ReadWholeFile(const std::string& path, std::string& out) {
+// The whole file (at most kMaxFile bytes of it) and its version as it was
+// opened, or false when it is not a readable regular file.
+bool ReadWholeFile(const std::string& path, std::string& out, os::FileVersion& version) {
   const int fd = os::OpenForReading(path);
   if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+  if (!os::RegularFileVersion(fd, version)) {
     close(fd);
     return false;
   }
   out.clear();
-  out.resize(st.st_size > 0 ? std::min(static_cast<size_t>(st.st_size), kMaxFile) : 4096);
+  out.resize(version.size > 0 ? std::min(static_cast<size_t>(version.size), kMaxFile) : 4096);
   size_t used = 0;
   for (;;) {
     if (used == out.size()) {
@@ -83,6 +87,56 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
   close(fd);
   out.resize(used);
   return true;
+}
+
+// File times move in steps (of milliseconds, or seconds on some file
+// systems), so a file written again within a step of its last change can
+// keep the same version. Its text is kept only once it has been left alone
+// for longer than any such step; until then every read reads it.
+constexpr int64_t kSettledNs = 2'000'000'000;
+
+bool SettledWhenRead(const os::FileVersion& v) {
+  const int64_t now = os::FileClockNow();
+  return now - v.modified_ns >= kSettledNs && now - v.changed_ns >= kSettledNs;
+}
+
+struct Snapshot {
+  os::FileVersion version;
+  std::shared_ptr<const std::string> text;
+};
+
+// The last text read of each path: a handful (the candidates of the search
+// and the downloaded file).
+std::mutex snapshots_mu;
+std::unordered_map<std::string, Snapshot> snapshots;
+// Registered with the program, so that the operator sees it from the start.
+metrics::Counter& file_reads = metrics::Default().AddCounter(
+    "histdata_settings_reloads_total",
+    "Settings files read because they were new or had changed since their last read.");
+
+// The file's text now, or null when it is not a readable regular file.
+std::shared_ptr<const std::string> CurrentText(const std::string& path) {
+  os::FileVersion now;
+  if (!os::RegularFileVersion(path, now)) return nullptr;
+  {
+    std::lock_guard<std::mutex> lock(snapshots_mu);
+    auto it = snapshots.find(path);
+    if (it != snapshots.end() && it->second.version == now) return it->second.text;
+  }
+  // Kept with the version it had when opened: a write during the read
+  // leaves a later version, which the next read sees as a change.
+  auto text = std::make_shared<std::string>();
+  os::FileVersion opened;
+  if (!ReadWholeFile(path, *text, opened)) return nullptr;
+  file_reads.Add();
+  const bool settled = SettledWhenRead(opened);
+  std::lock_guard<std::mutex> lock(snapshots_mu);
+  if (settled) {
+    snapshots[path] = Snapshot{opened, text};
+  } else {
+    snapshots.erase(path);
+  }
+  return text;
 }
 
 struct Entry {
@@ -142,10 +196,10 @@ std::string DefaultText(std::string_view value) {
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view default_value) const {
-  std::string text;
-  if (!ReadWholeFile(path_, text)) return DefaultText(default_value);
+  const std::shared_ptr<const std::string> text = CurrentText(path_);
+  if (!text) return DefaultText(default_value);
   key = Trim(key);
-  for (const Entry& e : SectionEntries(text, section)) {
+  for (const Entry& e : SectionEntries(*text, section)) {
     if (rtl::SameText(e.name, key)) {
       return e.has_value ? ValueText(e.value) : DefaultText(default_value);
     }
@@ -154,9 +208,9 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::string>& list) const {
-  std::string text;
-  if (!ReadWholeFile(path_, text)) return;
-  const std::vector<Entry> entries = SectionEntries(text, section);
+  const std::shared_ptr<const std::string> text = CurrentText(path_);
+  if (!text) return;
+  const std::vector<Entry> entries = SectionEntries(*text, section);
 
   // The first entry of each name, as a lookup by name would find it.
   std::unordered_map<std::string, const Entry*> first;
@@ -211,5 +265,7 @@ void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::stri
     }
   }
 }
+
+uint64_t SettingsFileReads() { return file_reads.Value(); }
 
 }  // namespace zetini

@@ -2,6 +2,7 @@
 #ifndef HISTDATA_SETTINGS_ZETINI_H_
 #define HISTDATA_SETTINGS_ZETINI_H_
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -9,8 +10,10 @@
 
 namespace zetini {
 
-// A read-through reader over one ini file: every read goes to the file as it
-// is at that moment. Section and key names compare without regard to case.
+// A read-through reader over one ini file: every read sees the file as it
+// is at that moment (a file unchanged since an earlier read, by its
+// version, is not read again). Section and key names compare without
+// regard to case.
 class TIniFile {
  public:
   explicit TIniFile(std::string path) : path_(std::move(path)) {}
@@ -34,6 +37,10 @@ class TIniFile {
 // when the registry names none, is the build setting HISTDATA_SETTINGS_HOST
 // (settings/registry_ini.h).
 std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name = "");
+
+// Times a settings file was actually read (a new or changed file) since
+// the process started; reads of an unchanged file are not counted.
+uint64_t SettingsFileReads();
 
 // Value of the first "name=value" entry whose name matches without regard to
 // case; empty when there is none.

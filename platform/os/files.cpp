@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #ifdef _WIN32
@@ -47,6 +48,33 @@ int MoveOver(const char* from, const char* to) {
 
 // mkstemp opens in text mode here.
 void PrepareTempFile(int fd) { _setmode(fd, _O_BINARY); }
+
+// File times count 100 ns steps from 1601.
+constexpr int64_t kEpochSteps = 116444736000000000LL;
+
+int64_t FileTimeNs(const FILETIME& t) {
+  const int64_t steps =
+      static_cast<int64_t>((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  return (steps - kEpochSteps) * 100;
+}
+
+// The handle's file index and volume serial stand for the device and inode;
+// the creation time stands for the change time, which this file system
+// does not keep.
+bool HandleVersion(HANDLE h, FileVersion& out) {
+  BY_HANDLE_FILE_INFORMATION info;
+  if (h == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(h, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      GetFileType(h) != FILE_TYPE_DISK) {
+    return false;
+  }
+  out.volume = info.dwVolumeSerialNumber;
+  out.file = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  out.size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  out.modified_ns = FileTimeNs(info.ftLastWriteTime);
+  out.changed_ns = FileTimeNs(info.ftCreationTime);
+  return true;
+}
 #else
 constexpr int kFlags = O_CLOEXEC;
 // Non-blocking, so that a FIFO in the file's place cannot hang the reader.
@@ -57,11 +85,65 @@ int MoveOver(const char* from, const char* to) { return rename(from, to); }
 // mkstemp makes the file readable by its owner only; a settings file made
 // by other means is readable by all.
 void PrepareTempFile(int fd) { fchmod(fd, 0644); }
+
+int64_t Ns(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+bool StatVersion(const struct stat& st, FileVersion& out) {
+  if (!S_ISREG(st.st_mode)) return false;
+  out.volume = static_cast<uint64_t>(st.st_dev);
+  out.file = static_cast<uint64_t>(st.st_ino);
+  out.size = static_cast<uint64_t>(st.st_size);
+  out.modified_ns = Ns(st.st_mtim);
+  out.changed_ns = Ns(st.st_ctim);
+  return true;
+}
 #endif
 
 }  // namespace
 
 int OpenForReading(const std::string& path) { return open(path.c_str(), kReadFlags); }
+
+#ifdef _WIN32
+bool RegularFileVersion(int fd, FileVersion& out) {
+  return HandleVersion(reinterpret_cast<HANDLE>(_get_osfhandle(fd)), out);
+}
+
+bool RegularFileVersion(const std::string& path, FileVersion& out) {
+  // Attributes only: no read access is asked, and every kind of sharing is
+  // allowed, so that a writer or a replacing move is never held up.
+  HANDLE h = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool ok = HandleVersion(h, out);
+  CloseHandle(h);
+  return ok;
+}
+
+int64_t FileClockNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return FileTimeNs(now);
+}
+#else
+bool RegularFileVersion(int fd, FileVersion& out) {
+  struct stat st;
+  return fstat(fd, &st) == 0 && StatVersion(st, out);
+}
+
+bool RegularFileVersion(const std::string& path, FileVersion& out) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && StatVersion(st, out);
+}
+
+int64_t FileClockNow() {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  return Ns(now);
+}
+#endif
 
 int OpenForAppend(const std::string& path, bool truncate) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | kFlags | (truncate ? O_TRUNC : 0),

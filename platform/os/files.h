@@ -4,10 +4,36 @@
 #ifndef HISTDATA_PLATFORM_OS_FILES_H_
 #define HISTDATA_PLATFORM_OS_FILES_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace os {
+
+// What tells one version of a regular file from another without reading
+// it: the file's identity on its volume, its size and the times of its
+// last changes, in nanoseconds since 1970 (to the file system's step).
+struct FileVersion {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  uint64_t size = 0;
+  int64_t modified_ns = 0;
+  int64_t changed_ns = 0;
+
+  bool operator==(const FileVersion& o) const {
+    return volume == o.volume && file == o.file && size == o.size &&
+           modified_ns == o.modified_ns && changed_ns == o.changed_ns;
+  }
+  bool operator!=(const FileVersion& o) const { return !(*this == o); }
+};
+
+// The version of the open file `fd`, or of the file at `path`; false when
+// it is not a regular file (or not there).
+bool RegularFileVersion(int fd, FileVersion& out);
+bool RegularFileVersion(const std::string& path, FileVersion& out);
+
+// Now, by the clock that stamps file times, in nanoseconds since 1970.
+int64_t FileClockNow();
 
 // Opens `path` for reading; a descriptor, or -1 with errno set. A FIFO in
 // the file's place does not block the open.

@@ -2,8 +2,11 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "settings/zetini.h"
@@ -75,6 +78,40 @@ TEST_F(IniFileTest, ReadsThroughToTheFileOnEveryCall) {
   EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "DC");
   Write("[KORVA]\nCalcMode=UW\n");
   EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "UW");
+}
+
+TEST_F(IniFileTest, AnUnchangedFileIsNotReadAgainAndAChangeIsSeenAtOnce) {
+  Write("[KORVA]\nCalcMode=DC\n");
+  TIniFile ini(path_);
+  // A file changed moments ago is read on every call; wait until a call
+  // no longer reads it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const uint64_t before = SettingsFileReads();
+    ASSERT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "DC");
+    if (SettingsFileReads() == before) break;
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "every call still reads the file";
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  const uint64_t settled = SettingsFileReads();
+  std::vector<std::string> list;
+  for (int i = 0; i < 50; ++i) {
+    EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "DC");
+    TIniFile(path_).ReadSectionValues("KORVA", list);
+  }
+  EXPECT_EQ(list, std::vector<std::string>{"CalcMode=DC"});
+  EXPECT_EQ(SettingsFileReads(), settled);
+  // The same size, at once: the change time tells.
+  Write("[KORVA]\nCalcMode=UW\n");
+  EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "UW");
+  EXPECT_EQ(SettingsFileReads(), settled + 1);
+  // Replaced by another file of the same text, and removed.
+  const std::string other = dir_ + "/other.ini";
+  std::ofstream(other, std::ios::binary) << "[KORVA]\nCalcMode=XY\n";
+  ASSERT_EQ(std::rename(other.c_str(), path_.c_str()), 0);
+  EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", ""), "XY");
+  ASSERT_EQ(std::remove(path_.c_str()), 0);
+  EXPECT_EQ(ini.ReadString("KORVA", "CalcMode", "gone"), "gone");
 }
 
 TEST_F(IniFileTest, ValuesAreCutTo2047Characters) {

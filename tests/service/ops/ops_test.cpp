@@ -144,6 +144,7 @@ TEST_P(OpsTest, MetricsMoveWithEachOutcome) {
     return after.at(key) - (it == before.end() ? 0 : it->second);
   };
 
+  stores.SetSetting("OPS", "Edited", "1");  // a changed settings file is read again
   const HttpReply day = server_.Get(kDayQuery);
   ASSERT_NE(day.body.find("TICK|"), std::string::npos) << day.body;
   const HttpReply bad = server_.Get("/?symbol=0005&timeStart=25:00");
@@ -208,6 +209,7 @@ TEST_P(OpsTest, MetricsMoveWithEachOutcome) {
             2 * day.body.size() + bad.body.size() + full.body.size());
   EXPECT_EQ(after.at("histdata_modules_limit"), 1);
   EXPECT_EQ(after.at("histdata_modules_in_use"), 0);
+  EXPECT_GE(delta(after, "histdata_settings_reloads_total"), 1);
 }
 
 TEST_P(OpsTest, HealthFollowsAStoreAwayAndBack) {
