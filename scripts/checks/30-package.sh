@@ -52,7 +52,9 @@ dpkg -i "$deb" >/dev/null
 for f in /usr/bin/histdata-server /usr/bin/histdata-admin /usr/lib/histdata/libhistdata-isapi.so \
     /etc/histdata/zet.ini /etc/default/histdata-server /lib/systemd/system/histdata-server.service \
     /usr/share/doc/histdata-server/examples/aliases.ini \
-    /usr/share/doc/histdata-server/examples/nginx-histdata.conf; do
+    /usr/share/doc/histdata-server/examples/nginx-histdata.conf \
+    /usr/share/histdata/web/chart.html /usr/share/histdata/web/chart.js \
+    /usr/share/histdata/web/lightweight-charts.standalone.production.js; do
   [ -f "$f" ] || fail "missing $f"
 done
 depends=$(dpkg-query -W -f='${Depends}' histdata-server)
@@ -102,6 +104,7 @@ query="/?symbol=0001&mode=0&dateStart=2003/7/4&dateOver=2003/7/4"
 curl -sf "http://127.0.0.1:$port$query" >"$work/direct.txt"
 grep -q '^TICK|' "$work/direct.txt" || fail "no ticks from the installed server: $(head -3 "$work/direct.txt")"
 [ "$(curl -s "http://127.0.0.1:$admin_port/health")" = ok ] || fail "health not ok"
+curl -sf "http://127.0.0.1:$admin_port/chart" | grep -q '<html' || fail "the chart page is not served"
 [ -s /var/log/histdata/VELD.log ] || fail "no log in /var/log/histdata"
 
 # nginx in front, with the packaged example.
