@@ -37,6 +37,7 @@
 
 #include "log/zetUtilities.h"
 #include "platform/engine/aliases.h"
+#include "platform/engine/day_tables.h"
 #include "platform/engine/driver.h"
 #include "platform/http/server.h"
 #include "platform/rtl/datetime.h"
@@ -93,7 +94,7 @@ std::string SymbolName(int i) {
 // each, all between 09:30 and 16:00 with rising prices and volumes.
 void BuildDay(rtl::TDateTime day, const Options& o) {
   auto conn = engine::ConnectAlias(admin::kTickAlias, {}, /*writable=*/true);
-  const std::string table = "hist" + rtl::FormatDateTime("yymmdd", day);
+  const std::string table = engine::DayTableName(day);
   conn->CreateTickTable(table);
   conn->Begin();
   auto inserter = conn->PrepareInsert(

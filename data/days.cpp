@@ -4,8 +4,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "data/lookups.h"
+#include "data/day_scan.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 
@@ -32,9 +33,7 @@ TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTim
   int found = 0;
   TDateTime day = dateEnd;
   while (day >= dateBegin) {
-    if (HistTable.Active()) HistTable.Close();
-    HistTable.TableName = GetFileName(day);
-    auto [facts, fresh] = seen.try_emplace(HistTable.TableName);
+    auto [facts, fresh] = seen.try_emplace(NameDayTable(HistTable, day));
     if (fresh && (facts->second.exists = HistTable.Exists())) {
       HistTable.Open();
       // Only "more than ten rows" matters: counting stops at eleven instead
@@ -52,9 +51,7 @@ bool THistData::PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd) {
   if (dateEnd - dateBegin == 0) return false;
   std::unordered_set<std::string> asked;  // names already found to have no table
   for (TDateTime day = dateBegin; day <= dateEnd; day = day + 1) {
-    if (HistTable.Active()) HistTable.Close();
-    HistTable.TableName = GetFileName(day);
-    if (!asked.insert(HistTable.TableName).second) continue;
+    if (!asked.insert(NameDayTable(HistTable, day)).second) continue;
     if (HistTable.Exists()) return true;
   }
   return false;
@@ -68,14 +65,8 @@ bool THistData::GenStockName(const std::string& Symbol) {
   // Only the first row is used. Without a response (a module driven outside
   // a request) there is nowhere to write, so nothing is.
   if (Response != nullptr) {
-    std::string line = "NOTE|ENAME|";
-    StockNameQuery.FieldByName("name_e").AppendText(line);
-    line += "|\r\n";
-    Response->SendLine(line);
-    line = "NOTE|CNAME|";
-    StockNameQuery.FieldByName("name_c").AppendText(line);
-    line += "|\r\n";
-    Response->SendLine(line);
+    SendNameLines(*Response, StockNameQuery.FieldByName("name_e"),
+                  StockNameQuery.FieldByName("name_c"));
   }
   return true;
 }

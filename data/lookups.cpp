@@ -4,24 +4,21 @@
 #include <cmath>
 
 #include "log/zetUtilities.h"
+#include "platform/engine/day_tables.h"
 
 namespace hist {
 
-std::string GetFileName(rtl::TDateTime day) {
-  // Only the date names the table; a time of day just before midnight must
-  // not carry the name into the next day.
-  return "hist" + rtl::FormatDateTime("yymmdd", std::trunc(day));
-}
+std::string GetFileName(rtl::TDateTime day) { return engine::DayTableName(day); }
 
 bool IsValidProduct(const std::string& symbol, engine::TQuery* query) {
   if (query == nullptr) return true;
   query->Close();
   query->ClearSQL();
-  zetlog::DumpToFile(zetlog::kLogFileName, "IsValidSymbolQuery.Close", 1);
+  zetlog::Log("IsValidSymbolQuery.Close");
   query->SetSQL("select * from symbolTable where symbol = :symbol and isValid = '1'");
   query->ParamByName("Symbol").SetAsString(symbol);
   query->Open();
-  zetlog::DumpToFile(zetlog::kLogFileName, "IsValidSymbolQuery.Open", 1);
+  zetlog::Log("IsValidSymbolQuery.Open");
   // The rows are walked to the end; the query stays open there.
   bool found = false;
   while (!query->Eof()) {

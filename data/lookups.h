@@ -11,7 +11,7 @@
 
 namespace hist {
 
-// "hist" + the day as "yymmdd": 4 July 2003 gives hist030704.
+// The day's tick table: engine::DayTableName, the name the loaders give it.
 std::string GetFileName(rtl::TDateTime day);
 
 // Whether `symbol` is marked valid ('1') in symbolTable of the module

@@ -17,15 +17,12 @@ namespace hist {
 
 namespace {
 
-void Log(const std::string& message) { zetlog::DumpToFile(zetlog::kLogFileName, message, 1); }
-
 void DeclareDatabase(engine::TDatabase& db, const char* alias, const char* name,
                      const std::string& session, bool read_only) {
   db.AliasName = alias;
   db.DatabaseName = name;
   db.SessionName = session;
   db.ReadOnly = read_only;
-  db.LoginPrompt = false;
 }
 
 // Replaces a database's login parameters, user first.
@@ -48,8 +45,6 @@ THistData::THistData() {
   SetLogin(ARDANDB, "sa", "");
 
   HistTable.SetDatabase(&HistDB);
-  HistTable.ReadOnly = true;
-  HistTable.IndexName = "SymbolTime";
 
   using engine::FieldType;
   // Parameters declared before the statement keep their types when it is set.
@@ -159,26 +154,25 @@ bool DatabaseNewQueryOpen(std::unique_ptr<engine::TDatabase>& Database,
   db->DatabaseName = "ordDB" + session_id;
   db->SessionName = session_id;
   if (!dsn.user.empty()) {
-    Log("Using database " + dsn.source + " user " + dsn.user + " SessionID " + session_id);
-    db->LoginPrompt = false;
+    zetlog::Log("Using database " + dsn.source + " user " + dsn.user + " SessionID " + session_id);
     db->Params = {"USER NAME=" + dsn.user, "PASSWORD=" + dsn.password};
   }
 
   std::unique_ptr<engine::TQuery> valid_query, interval_query;
   try {
-    Log("begin keep connection");
+    zetlog::Log("begin keep connection");
     db->KeepConnection = true;
-    Log("connection");
+    zetlog::Log("connection");
     engine::SetCurrentSessionName(engine::CurrentSessionName());
-    Log("Current Session");
+    zetlog::Log("Current Session");
     db->Open();
-    Log("connected");
+    zetlog::Log("connected");
     valid_query = std::make_unique<engine::TQuery>(db.get());
-    Log("valid Query");
+    zetlog::Log("valid Query");
     interval_query = std::make_unique<engine::TQuery>(db.get());
-    Log("IntervalQuery");
+    zetlog::Log("IntervalQuery");
   } catch (const std::exception& e) {
-    Log(std::string("Cannot connect to database ") + e.what());
+    zetlog::Log(std::string("Cannot connect to database ") + e.what());
     return false;  // the queries go before the database they are bound to
   }
   Database = std::move(db);

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "data/lookups.h"
-#include "generators/tick_scan.h"
+#include "data/day_scan.h"
 #include "platform/rtl/numbers.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 
@@ -84,7 +84,7 @@ void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited
     kept.offer_size = rtl::RoundHalfEven(offer_size.AsFloat());
     kept.volume = rtl::RoundHalfEven(volume.AsFloat());
   };
-  auto within = [&] { return !limited || TimeToMs(time.AsDateTime()) <= cutoff_ms; };
+  auto within = [&] { return !limited || rtl::ToMilliseconds(time.AsDateTime()) <= cutoff_ms; };
   // The store compares stored times, not their milliseconds: the bound takes
   // in every row of the cut-off's millisecond, and the row found is checked.
   const double before = static_cast<double>(cutoff_ms + 1) / static_cast<double>(rtl::kMsPerDay);
@@ -114,14 +114,13 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
   // request at midnight does not mix two days.
   const TDateTime now = rtl::Now();
   const TDateTime today = std::floor(now);
-  const int64_t cutoff_ms = TimeToMs(now - today - rtl::kOneHour);
+  const int64_t cutoff_ms = rtl::ToMilliseconds(now - today - rtl::kOneHour);
   TDateTime Day = today;
   KeptTick kept;
 
   GenStockName(Symbol);
 
-  if (HistTable.Active()) HistTable.Close();
-  HistTable.TableName = GetFileName(Day);
+  NameDayTable(HistTable, Day);
   if (HistTable.Exists()) KeepLastTick(HistTable, Symbol, true, cutoff_ms, kept);
 
   // Looked up only when the walk back is needed.
@@ -131,8 +130,7 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
     bool found = false;
     while (!found && Day > oldest && today - Day < kDaysWithDistinctNames - 1) {
       Day -= 1;
-      if (HistTable.Active()) HistTable.Close();
-      HistTable.TableName = GetFileName(Day);
+      NameDayTable(HistTable, Day);
       found = HistTable.Exists();
     }
     if (!found) break;
@@ -141,7 +139,7 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
   }
 
   if (kept.time == 0.0) {
-    Response.SendLine("ERROR|Record not found.|");
+    SendRecordNotFoundAtEnd(Response);
     return;
   }
   std::string line = "TICK|0|";

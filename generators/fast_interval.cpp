@@ -14,6 +14,7 @@
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 namespace {
@@ -43,12 +44,6 @@ struct TradeSession {
 // Session bounds are compared with this tolerance (about 0.09 s), as they
 // are stored as fractions of a day.
 constexpr double kEpsilon = 1e-6;
-
-int64_t FloorDiv(int64_t a, int64_t b) {
-  int64_t q = a / b;
-  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
-  return q;
-}
 
 // 32-bit sums wrap as the store's integer arithmetic does, without the
 // undefined behaviour of signed overflow.
@@ -115,17 +110,8 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
   std::string line;
   auto OutputInterval = [&](int32_t Volume, double TimeBegin, double PriceOpen, double PriceHigh,
                             double PriceLow, double PriceClose) {
-    line.assign("TICK|");
-    rtl::AppendInt(line, RecNo);
-    line += '|';
-    line += rtl::FormatDateTime("yyyy/mm/dd", TimeBegin);
-    line += '|';
-    line += rtl::FormatDateTime("hh:nn:ss", TimeBegin);
-    for (double price : {PriceOpen, PriceHigh, PriceLow, PriceClose}) {
-      line += '|';
-      rtl::AppendFixed(line, price, 2);
-    }
-    line += '|';
+    BeginBarLine(line, "TICK", RecNo, TimeBegin);
+    AppendPrices(line, PriceOpen, PriceHigh, PriceLow, PriceClose, 2);
     rtl::AppendInt(line, Volume);
     line += "|\r\n";
     out.SendLine(line);
@@ -175,7 +161,7 @@ void THistData::GenFastInterval(const std::string& Symbol, int Interval, TDateTi
   int32_t BarVolume = 0;
   for (; !spIntervalQuery.Eof(); spIntervalQuery.Next()) {
     const int64_t RowMs = rtl::ToMilliseconds(fTimeBegin.AsDateTime());
-    const int64_t RowBarMs = FloorDiv(RowMs, BarLengthMs) * BarLengthMs;
+    const int64_t RowBarMs = rtl::FloorDiv(RowMs, BarLengthMs) * BarLengthMs;
     if (RowBarMs > BarStartMs) {
       if (BarStartMs != 0 && CheckTradeSession(BarStartMs)) {
         PushInterval(BarVolume, BarStartMs, Open, High, Low, Close);

@@ -8,8 +8,8 @@
 
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
-#include "service/globals.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 
@@ -27,8 +27,7 @@ void THistData::GenInterday2(const std::string& Symbol, TWebResponse& Response, 
   spQueryDaily.Open();
 
   if (spQueryDaily.Eof()) {
-    // Clients read this as the last bytes of the body: no line break.
-    Response.SendLine("ERROR|Record not found.|");
+    SendRecordNotFoundAtEnd(Response);
     return;
   }
 
@@ -50,11 +49,7 @@ void THistData::GenInterday2(const std::string& Symbol, TWebResponse& Response, 
     spQueryDaily.Next();
     ++RecNo;
   }
-  line.assign("NOTE|RECORDCOUNT|");
-  rtl::AppendInt(line, RecNo);
-  line += "|";
-  line += kLineTerminator;
-  Response.SendLine(line);
+  SendRecordCount(Response, RecNo);
 }
 
 }  // namespace hist

@@ -11,14 +11,12 @@
 #include <string>
 #include <string_view>
 
-#include "data/lookups.h"
-#include "generators/table_closer.h"
-#include "generators/tick_scan.h"
+#include "data/day_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
-#include "service/globals.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 
@@ -33,72 +31,47 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
   }
 
   const int64_t IntervalMs = static_cast<int64_t>(Interval) * 1000;
-  const int64_t TimeStartMs = MillisecondsOf(TimeStart);
-  const int64_t TimeOverMs = MillisecondsOf(TimeOver);
-  // The search key at the same millisecond as the comparison below, so that
-  // a tick exactly at TimeStart is found and kept.
-  const TDateTime SearchTime = FromMilliseconds(TimeStartMs);
+  const int64_t TimeStartMs = rtl::ToMilliseconds(TimeStart);
+  const int64_t TimeOverMs = rtl::ToMilliseconds(TimeOver);
 
   int RecNo = 0;
   double Open = 0, High = 0, Low = 0, Close = 0;
   std::string line;
 
-  TableCloser closer(HistTable);
-  // A range longer than a century would read the same tables again (their
-  // names carry no century) and repeat their bars.
-  const TDateTime ReadFrom =
-      FirstDayToRead(SeekDateByCount(DayCount, DateStart, DateOver), DateOver);
-  for (TDateTime Day = ReadFrom; Day <= DateOver; Day = Day + 1) {
-    HistTable.Close();
-    HistTable.TableName = GetFileName(Day);
-    HistTable.ReadOnly = true;
-    if (!HistTable.Exists()) continue;
-
-    HistTable.Open();
+  // The first day is searched from TimeStart at the millisecond, the one
+  // the comparison below takes, so that a tick exactly at it is kept.
+  const DayWalk walk{Symbol, SeekDateByCount(DayCount, DateStart, DateOver), DateOver, DateStart,
+                     TimeStart};
+  WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime Day) {
     const bool FirstDay = Day == DateStart;
     const bool LastDay = Day == DateOver;
-    if (FirstDay) {
-      HistTable.FindNearest(Symbol, SearchTime);
-    } else {
-      HistTable.FindNearest(Symbol);
-    }
-    engine::TField& fSymbol = HistTable.FieldByName("Symbol");
-    engine::TField& fDate = HistTable.FieldByName("Date");
-    engine::TField& fTime = HistTable.FieldByName("Time");
-    engine::TField& fPrice = HistTable.FieldByName("Price");
-    engine::TField& fVolume = HistTable.FieldByName("Volume");
+    engine::TField& fSymbol = table.FieldByName("Symbol");
+    engine::TField& fDate = table.FieldByName("Date");
+    engine::TField& fTime = table.FieldByName("Time");
+    engine::TField& fPrice = table.FieldByName("Price");
+    engine::TField& fVolume = table.FieldByName("Volume");
 
     // 0 means no bar yet; a tick whose bar starts at the epoch itself is then
     // taken as continuing it, as the comparison with 0 has always done.
     int64_t BarStartMs = 0;
     int64_t BarVolumeBase = 0;
-    for (; !HistTable.Eof(); HistTable.Next()) {
+    for (; !table.Eof(); table.Next()) {
       if (fSymbol.AsStringView() != Symbol) break;
-      const int64_t TimeMs = MillisecondsOf(fTime.AsDateTime());
+      const int64_t TimeMs = rtl::ToMilliseconds(fTime.AsDateTime());
       if (FirstDay && TimeMs < TimeStartMs) break;
       if (LastDay && TimeMs > TimeOverMs) break;
 
       const double Price = fPrice.AsFloat();
       const int64_t Volume = rtl::RoundHalfEven(fVolume.AsFloat());
-      const int64_t StampMs = MillisecondsOf(fDate.AsDateTime()) + TimeMs;
-      const int64_t TickBarMs = FloorDiv(StampMs, IntervalMs) * IntervalMs;
+      const int64_t StampMs = rtl::ToMilliseconds(fDate.AsDateTime()) + TimeMs;
+      const int64_t TickBarMs = rtl::FloorDiv(StampMs, IntervalMs) * IntervalMs;
 
       if (TickBarMs != BarStartMs) {
         if (BarStartMs > 0 && Open > 0 && Close > 0 && High > 0 && Low > 0) {
           int64_t BarVolume = Volume - BarVolumeBase;
           if (BarVolume < 0) BarVolume = Volume;
-          const TDateTime BarStart = FromMilliseconds(BarStartMs);
-          line.assign("TICK|");
-          rtl::AppendInt(line, RecNo);
-          line += '|';
-          line += rtl::FormatDateTime("yyyy/mm/dd", BarStart);
-          line += '|';
-          line += rtl::FormatDateTime("hh:nn:ss", BarStart);
-          for (double price : {Open, High, Low, Close}) {
-            line += '|';
-            rtl::AppendFixed(line, price, 2);
-          }
-          line += '|';
+          BeginBarLine(line, "TICK", RecNo, FromMilliseconds(BarStartMs));
+          AppendPrices(line, Open, High, Low, Close, 2);
           rtl::AppendInt(line, BarVolume);
           line += "|\r\n";
           out.SendLine(line);
@@ -116,17 +89,12 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
         Close = Price;
       }
     }
-    HistTable.Close();
-  }
+  });
 
   if (RecNo > 0) {
-    line.assign("NOTE|RECORDCOUNT|");
-    rtl::AppendInt(line, RecNo);
-    line += '|';
-    line += kLineTerminator;
-    out.SendLine(line);
+    SendRecordCount(out, RecNo);
   } else {
-    SendErrorMsg("ERROR|Record not found.|", out);
+    SendRecordNotFound(out);
   }
 }
 

@@ -23,14 +23,13 @@
 #include <string_view>
 #include <vector>
 
-#include "data/lookups.h"
-#include "generators/table_closer.h"
-#include "generators/tick_scan.h"
+#include "data/day_scan.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
 #include "service/globals.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 namespace {
@@ -204,10 +203,7 @@ void BarWriter::WriteBar(int64_t ref) {
     return;
   }
   BeginLine();
-  for (double price : {open_, high_, low_, close_}) {
-    rtl::AppendFixed(line_, price, 3);
-    line_ += '|';
-  }
+  AppendPrices(line_, open_, high_, low_, close_, 3);
   if (d > 0) {
     rtl::AppendInt(line_, d);
   } else if (d < 0) {
@@ -227,16 +223,7 @@ void BarWriter::WriteDash() {
 }
 
 // "INTERVAL|RecNo|yyyy/mm/dd|hh:nn:ss|" of the slot at bar_start_.
-void BarWriter::BeginLine() {
-  const TDateTime start = FromSeconds(bar_start_);
-  line_.assign("INTERVAL|");
-  rtl::AppendInt(line_, rec_no_);
-  line_ += '|';
-  line_ += rtl::FormatDateTime("yyyy/mm/dd", start);
-  line_ += '|';
-  line_ += rtl::FormatDateTime("hh:nn:ss", start);
-  line_ += '|';
-}
+void BarWriter::BeginLine() { BeginBarLine(line_, "INTERVAL", rec_no_, FromSeconds(bar_start_)); }
 
 void BarWriter::Send() { out_.SendLine(line_); }
 
@@ -259,43 +246,29 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
   const int64_t BeginSecond = SecondOfDay(timeBegin);
   const int64_t EndSecond = SecondOfDay(timeEnd);
   const int64_t NominalSecond = SecondOfDay(settings.nominal_update_time);
-  // The first day is searched from timeBegin at the millisecond, so that a
-  // tick exactly at it is read.
-  const TDateTime SearchTime = FromMilliseconds(MillisecondsOf(timeBegin));
 
   size_t LastDayTicks = 0;
-  TableCloser closer(HistTable);
-  // A range longer than a century would read the same tables again (their
-  // names carry no century) and repeat their bars.
-  TDateTime Day = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
+  // The first day is searched from timeBegin, so that a tick exactly at it
+  // is read.
+  const DayWalk walk{Symbol, SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd, dateBegin,
+                     timeBegin};
   const bool DataExists = PreCheckExistDaysData(dateBegin, dateEnd);
-  for (; Day <= dateEnd; Day = Day + 1) {
-    HistTable.Close();
-    HistTable.TableName = GetFileName(Day);
-    HistTable.ReadOnly = true;
-    if (!HistTable.Exists()) {
-      if (!DataExists && !NoDataSent) {
-        SendErrorMsg("ERROR|No data for specified date|", out);
-        NoDataSent = true;
-      }
-      continue;
+  auto missing = [&](TDateTime) {
+    if (!DataExists && !NoDataSent) {
+      SendNoDataForDate(out);
+      NoDataSent = true;
     }
-
-    HistTable.Open();
-    if (Day == dateBegin) {
-      HistTable.FindNearest(Symbol, SearchTime);
-    } else {
-      HistTable.FindNearest(Symbol);
-    }
-    engine::TField& fSymbol = HistTable.FieldByName("Symbol");
-    engine::TField& fDate = HistTable.FieldByName("Date");
-    engine::TField& fTime = HistTable.FieldByName("Time");
-    engine::TField& fBid = HistTable.FieldByName("Bid");
-    engine::TField& fOffer = HistTable.FieldByName("Offer");
-    engine::TField& fPrice = HistTable.FieldByName("Price");
-    engine::TField& fBidSize = HistTable.FieldByName("BidSize");
-    engine::TField& fOfferSize = HistTable.FieldByName("OfferSize");
-    engine::TField& fVolume = HistTable.FieldByName("Volume");
+  };
+  WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime) {
+    engine::TField& fSymbol = table.FieldByName("Symbol");
+    engine::TField& fDate = table.FieldByName("Date");
+    engine::TField& fTime = table.FieldByName("Time");
+    engine::TField& fBid = table.FieldByName("Bid");
+    engine::TField& fOffer = table.FieldByName("Offer");
+    engine::TField& fPrice = table.FieldByName("Price");
+    engine::TField& fBidSize = table.FieldByName("BidSize");
+    engine::TField& fOfferSize = table.FieldByName("OfferSize");
+    engine::TField& fVolume = table.FieldByName("Volume");
 
     // The day list: the symbol's ticks of this day in index order, released
     // when the day is done. Room for as many ticks as the day before had
@@ -303,11 +276,11 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
     std::vector<THisttableRecord> ticks;
     ticks.reserve(LastDayTicks);
     int64_t DayEnd = 0;
-    for (; !HistTable.Eof(); HistTable.Next()) {
+    for (; !table.Eof(); table.Next()) {
       if (fSymbol.AsStringView() != Symbol) break;
       THisttableRecord r;
-      r.Date = StoredDay(fDate, HistTable.TableName);
-      r.Time = StoredSecond(fTime, HistTable.TableName);
+      r.Date = StoredDay(fDate, table.TableName);
+      r.Time = StoredSecond(fTime, table.TableName);
       // Every row of a day table carries the same date; the first row found
       // sets the day's anchors.
       if (ticks.empty()) {
@@ -323,22 +296,18 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       r.Volume = rtl::RoundHalfEven(fVolume.AsFloat());
       ticks.push_back(r);
     }
-    HistTable.Close();
+    table.Close();
     LastDayTicks = ticks.size();
-    if (ticks.empty()) continue;
+    if (ticks.empty()) return;
 
     const int64_t DayStart = ticks.front().Date * 86400;
     bars.Day(ticks, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
-  }
+  }, missing);
 
   if (bars.RecNo() > 0) {
-    std::string line = "NOTE|RECORDCOUNT|";
-    rtl::AppendInt(line, bars.RecNo());
-    line += '|';
-    line += kLineTerminator;
-    out.SendLine(line);
+    SendRecordCount(out, bars.RecNo());
   } else {
-    SendErrorMsg("ERROR|Record not found.|", out);
+    SendRecordNotFound(out);
   }
 }
 

@@ -8,13 +8,11 @@
 #include "log/zetUtilities.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
-#include "service/globals.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 namespace {
-
-void Log(std::string_view message) { zetlog::DumpToFile(zetlog::kLogFileName, message, 1); }
 
 const char* StatementFor(int interval) {
   switch (interval) {
@@ -43,17 +41,17 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
   TWebResponse& out = *Response;
 
   if (!IntervalQuery) {
-    Log("Create Interval Query  faile For Model 6");
+    zetlog::Log("Create Interval Query  faile For Model 6");
     return;
   }
   if (!FIsValidSymbolQuery) {
-    Log("Create FIsValidSymbolQuery Query  faile For Model 6");
+    zetlog::Log("Create FIsValidSymbolQuery Query  faile For Model 6");
     return;
   }
   engine::TQuery& query = *IntervalQuery;
   query.Close();
   query.ClearSQL();
-  Log("IntervalQuery.Close");
+  zetlog::Log("IntervalQuery.Close");
   // Any other length leaves the query without a statement, so naming its
   // Symbol parameter fails below with the engine's own error.
   if (const char* sql = StatementFor(Interval)) query.SetSQL(sql);
@@ -61,21 +59,25 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
 
   TDateTime Day = SeekDateByCount(DayCount, DateStart, DateOver);
   if (!IsValidProduct(Symbol, FIsValidSymbolQuery.get())) {
-    SendErrorMsg("ERROR|No data for specified date|", out);
-    SendErrorMsg("ERROR|Record not found.|", out);
+    SendNoData(out);
     return;
   }
 
   std::string line;
   std::string RowDate;
-  auto dash = [&](double SlotTime) {
+  // "INTERVAL|RecNo|<the row's date text>|hh:nn:ss|" of a slot.
+  auto begin = [&](double SlotTime) {
     line.assign("INTERVAL|");
     rtl::AppendInt(line, RecNo);
     line += '|';
     line += RowDate;
     line += '|';
-    line += rtl::FormatDateTime("hh:nn:ss", SlotTime);
-    line += "|-|-|-|-|-|\r\n";
+    rtl::AppendDateTime(line, "hh:nn:ss", SlotTime);
+    line += '|';
+  };
+  auto dash = [&](double SlotTime) {
+    begin(SlotTime);
+    line += "-|-|-|-|-|\r\n";
     out.SendLine(line);
     ++RecNo;
   };
@@ -86,8 +88,8 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
       const std::string date_text = rtl::FormatDateTime("yyyy/mm/dd", Day);
       query.ParamByName("Date").SetAsString(date_text);
       query.Open();
-      Log("IntervalQuery.Open");
-      Log(query.SQLCommaText() + date_text + "&" + Symbol);
+      zetlog::Log("IntervalQuery.Open");
+      zetlog::Log(query.SQLCommaText() + date_text + "&" + Symbol);
 
       engine::TField& fDate = query.FieldByName("Date");
       engine::TField& fOpen = query.FieldByName("Open");
@@ -127,17 +129,8 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
             SlotTime += Step;
           }
         }
-        line.assign("INTERVAL|");
-        rtl::AppendInt(line, RecNo);
-        line += '|';
-        line += RowDate;
-        line += '|';
-        line += rtl::FormatDateTime("hh:nn:ss", RowTime);
-        for (double price : {Open, High, Low, Close}) {
-          line += '|';
-          rtl::AppendFixed(line, price, 3);
-        }
-        line += '|';
+        begin(RowTime);
+        AppendPrices(line, Open, High, Low, Close, 3);
         if (Volume == 0) {
           line += '-';
         } else {
@@ -167,14 +160,9 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
   }
 
   if (RecNo > 0) {
-    line.assign("NOTE|RECORDCOUNT|");
-    rtl::AppendInt(line, RecNo);
-    line += "|";
-    line += kLineTerminator;
-    out.SendLine(line);
+    SendRecordCount(out, RecNo);
   } else {
-    SendErrorMsg("ERROR|No data for specified date|", out);
-    SendErrorMsg("ERROR|Record not found.|", out);
+    SendNoData(out);
   }
 }
 

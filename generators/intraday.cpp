@@ -3,7 +3,7 @@
 // and may start earlier, at the day that completes a count of days with data.
 #include <string>
 
-#include "data/lookups.h"
+#include "data/day_scan.h"
 #include "generators/tick_scan.h"
 #include "log/zetUtilities.h"
 #include "service/hist.h"
@@ -13,30 +13,22 @@ namespace hist {
 void THistData::GenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                             TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
                             bool priceChangeOnly) {
-  DoGenIntraday(Symbol, Response, timeBegin, timeEnd, dateBegin, dateEnd, DayCount, priceChangeOnly,
-                0, true);
+  DoGenIntraday(Symbol, Response, timeBegin, timeEnd, dateBegin, dateEnd, DayCount, priceChangeOnly);
 }
 
 void THistData::DoGenIntraday(const std::string& Symbol, TWebResponse& Response,
                               TDateTime timeBegin, TDateTime timeEnd, TDateTime dateBegin,
-                              TDateTime dateEnd, int DayCount, bool priceChangeOnly,
-                              int firstNumber, bool nameLines) {
+                              TDateTime dateEnd, int DayCount, bool priceChangeOnly) {
   const TickWindow window{timeBegin, timeEnd, dateBegin, dateEnd};
-  zetlog::DumpToFile(zetlog::kLogFileName,
-                     IntradayEntryLine("DoGenIntraday", Symbol, window, DayCount), 1);
+  zetlog::Log(IntradayEntryLine("DoGenIntraday", Symbol, window, DayCount));
 
-  TickScan scan(Response, Symbol, priceChangeOnly, firstNumber);
-  if (nameLines) GenStockName(Symbol);
+  TickScan scan(Response, Symbol, priceChangeOnly);
+  GenStockName(Symbol);
 
   // The last price carries across days: the first tick of a day is compared
   // with the last one written the day before.
-  const TDateTime first = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
-  for (TDateTime Day = first; Day <= dateEnd; Day += 1) {
-    if (HistTable.Active()) HistTable.Close();
-    HistTable.TableName = GetFileName(Day);
-    HistTable.ReadOnly = true;
-    scan.ReadDay(HistTable, Day, window);
-  }
+  WalkDays(HistTable, scan.Walk(SeekDateByCount(DayCount, dateBegin, dateEnd), window),
+           [&](engine::TTable& table, TDateTime day) { scan.ReadDay(table, day, window); });
   scan.Finish();
 }
 

@@ -4,18 +4,9 @@
 
 #include "log/zetUtilities.h"
 #include "platform/rtl/numbers.h"
-#include "service/globals.h"
+#include "service/reply_lines.h"
 
 namespace hist {
-
-int64_t TimeToMs(rtl::TDateTime time) {
-  return std::llround(time * static_cast<double>(rtl::kMsPerDay));
-}
-
-rtl::TDateTime FirstDayToRead(rtl::TDateTime start, rtl::TDateTime dateEnd) {
-  const rtl::TDateTime earliest = dateEnd - (kDaysWithDistinctNames - 1);
-  return start < earliest ? earliest : start;
-}
 
 std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
                               const TickWindow& window, int DayCount) {
@@ -38,13 +29,8 @@ std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
   return line;
 }
 
-TickScan::TickScan(TWebResponse& response, std::string_view symbol, bool priceChangeOnly,
-                   int firstNumber)
-    : response_(response),
-      symbol_(symbol),
-      price_change_only_(priceChangeOnly),
-      first_number_(firstNumber),
-      counter_(firstNumber) {
+TickScan::TickScan(TWebResponse& response, std::string_view symbol, bool priceChangeOnly)
+    : response_(response), symbol_(symbol), price_change_only_(priceChangeOnly) {
   line_.reserve(256);
 }
 
@@ -60,27 +46,22 @@ void TickScan::BindFields(engine::TTable& table) {
   offer_size_ = &table.FieldByName("OfferSize");
 }
 
+DayWalk TickScan::Walk(rtl::TDateTime first, const TickWindow& window) const {
+  return DayWalk{symbol_, first, window.dateEnd, window.dateBegin, window.timeBegin};
+}
+
 void TickScan::ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWindow& window) {
-  if (!table.Exists()) return;
-  table.Open();
   const bool first_day = day == window.dateBegin;
   const bool last_day = day == window.dateEnd;
-  const int64_t begin_ms = TimeToMs(window.timeBegin);
-  const int64_t end_ms = TimeToMs(window.timeEnd);
-  // The key is the bound at its millisecond, the form stored times take, so
-  // that a tick stamped exactly at timeBegin is found.
-  if (first_day) {
-    table.FindNearest(symbol_, static_cast<double>(begin_ms) / static_cast<double>(rtl::kMsPerDay));
-  } else {
-    table.FindNearest(symbol_);
-  }
+  const int64_t begin_ms = rtl::ToMilliseconds(window.timeBegin);
+  const int64_t end_ms = rtl::ToMilliseconds(window.timeEnd);
   BindFields(table);
   while (!table.Eof()) {
     // The index folds case, so rows of "abc" and "ABC" interleave; only the
     // exact symbol belongs to this reply, and the first other row ends it.
     if (symbol_field_->AsStringView() != symbol_) break;
     if (first_day || last_day) {
-      const int64_t t = TimeToMs(time_->AsDateTime());
+      const int64_t t = rtl::ToMilliseconds(time_->AsDateTime());
       if (first_day && t < begin_ms) break;
       if (last_day && t > end_ms) break;
     }
@@ -92,7 +73,6 @@ void TickScan::ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWind
     }
     table.Next();
   }
-  table.Close();
 }
 
 void TickScan::WriteLine() {
@@ -113,16 +93,11 @@ void TickScan::WriteLine() {
 }
 
 void TickScan::Finish() {
-  if (!WroteAny()) {
-    SendErrorMsg("ERROR|No data for specified date|", response_);
-    SendErrorMsg("ERROR|Record not found.|", response_);
-    return;
+  if (WroteAny()) {
+    SendRecordCount(response_, counter_);
+  } else {
+    SendNoData(response_);
   }
-  line_.assign("NOTE|RECORDCOUNT|");
-  rtl::AppendInt(line_, counter_);
-  line_ += '|';
-  line_ += kLineTerminator;
-  response_.SendLine(line_);
 }
 
 }  // namespace hist

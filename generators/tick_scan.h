@@ -1,5 +1,5 @@
-// The day scan and tick line shared by the intraday generators (modes 0 and
-// 3, and mode 3 under the UW calculation).
+// The tick lines of the intraday generators (modes 0 and 3, and mode 3 under
+// the UW calculation), read from the days that the day walk opens.
 //
 // One TickScan lives for one generator call: it carries the record counter
 // and the last price written across days, and forms every line in one buffer
@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "data/day_scan.h"
 #include "platform/engine/engine.h"
 #include "platform/rtl/datetime.h"
 #include "service/web.h"
@@ -30,23 +31,24 @@ struct TickWindow {
 
 class TickScan {
  public:
-  TickScan(TWebResponse& response, std::string_view symbol, bool priceChangeOnly, int firstNumber);
+  TickScan(TWebResponse& response, std::string_view symbol, bool priceChangeOnly);
   TickScan(const TickScan&) = delete;
   TickScan& operator=(const TickScan&) = delete;
 
-  // Reads the tick table that `table` names (closed on entry) for `day`,
-  // when it exists, and writes a line per tick of the symbol in the window;
-  // leaves the table closed. The search starts at (symbol, timeBegin) on
-  // dateBegin and at the symbol's first row on any other day; the scan ends
-  // at the first row of another symbol (exact comparison), before timeBegin
-  // on dateBegin, or after timeEnd on dateEnd.
+  // The walk over the window's days: FirstDayToRead(first) to dateEnd, each
+  // searched from (symbol, timeBegin) on dateBegin.
+  DayWalk Walk(rtl::TDateTime first, const TickWindow& window) const;
+
+  // Writes a line per tick of the symbol in the window from `table`, open
+  // for `day` at the symbol's key. The scan ends at the first row of another
+  // symbol (exact comparison), before timeBegin on dateBegin, or after
+  // timeEnd on dateEnd.
   void ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWindow& window);
 
   // The record-count line, or the two error lines when no tick was written.
   void Finish();
 
-  int Counter() const { return counter_; }
-  bool WroteAny() const { return counter_ != first_number_; }
+  bool WroteAny() const { return counter_ != 0; }
 
  private:
   void BindFields(engine::TTable& table);
@@ -55,8 +57,7 @@ class TickScan {
   TWebResponse& response_;
   std::string_view symbol_;
   bool price_change_only_;
-  int first_number_;
-  int counter_;
+  int counter_ = 0;
   double last_price_ = 0.0;
   std::string line_;
   // Looked up once per table open, not per row.
@@ -70,19 +71,6 @@ class TickScan {
   engine::TField* volume_ = nullptr;
   engine::TField* offer_size_ = nullptr;
 };
-
-// Consecutive days whose table names are all different: a name carries the
-// year without its century, and a hundred years hold at least 36,524 days.
-inline constexpr int kDaysWithDistinctNames = 36524;
-
-// The first day a loop that ends at `dateEnd` reads: `start`, or for a range
-// longer than kDaysWithDistinctNames the first day of its last such stretch,
-// since the days before it would read the same tables again and repeat
-// their ticks.
-rtl::TDateTime FirstDayToRead(rtl::TDateTime start, rtl::TDateTime dateEnd);
-
-// A time of day in whole milliseconds, rounded to the nearest.
-int64_t TimeToMs(rtl::TDateTime time);
 
 // "Enter <name>(Symbol[..],timeBegin[..],timeEnd[..],dateBegin[..],dateEnd[..],DayCount[..])."
 // with the log's time prefix: the entry line of both intraday workers.

@@ -3,44 +3,27 @@
 // lies exactly on a boundary then always falls into the later slot, however
 // many slots lie between it and the day's anchor.
 //
-// Each view goes through the nearest millisecond first, as the value's text
-// forms do (rtl/datetime.h), so a value and its printed form never disagree.
+// Each view goes through the nearest millisecond first (rtl::ToMilliseconds),
+// as the value's text forms do, so a value and its printed form never
+// disagree.
 #ifndef HISTDATA_GENERATORS_TICK_TIME_H_
 #define HISTDATA_GENERATORS_TICK_TIME_H_
 
-#include <cmath>
 #include <cstdint>
 
 #include "platform/rtl/datetime.h"
 
 namespace hist {
 
-// The value at the nearest millisecond since the epoch. Values far outside
-// any calendar are held to about a million years so that sums of them and of
-// interval lengths cannot overflow.
-inline int64_t MillisecondsOf(rtl::TDateTime value) {
-  if (std::isnan(value)) return 0;
-  constexpr double kLimit = 4e8;  // days
-  if (value > kLimit) value = kLimit;
-  if (value < -kLimit) value = -kLimit;
-  return static_cast<int64_t>(std::round(value * static_cast<double>(rtl::kMsPerDay)));
-}
-
 // The day of a value, as its date text names it (truncated toward zero).
-inline int64_t DayOf(rtl::TDateTime value) { return MillisecondsOf(value) / rtl::kMsPerDay; }
+inline int64_t DayOf(rtl::TDateTime value) { return rtl::ToMilliseconds(value) / rtl::kMsPerDay; }
 
 // The time of day of a value in whole seconds, as its "hh:nn:ss" text shows
 // it: milliseconds are cut, and a value before the epoch shows the time of
 // its absolute fraction.
 inline int64_t SecondOfDay(rtl::TDateTime value) {
-  const int64_t ms = MillisecondsOf(value) % rtl::kMsPerDay;
+  const int64_t ms = rtl::ToMilliseconds(value) % rtl::kMsPerDay;
   return (ms < 0 ? -ms : ms) / 1000;
-}
-
-// Floor division, for bar numbers of values before the epoch.
-inline int64_t FloorDiv(int64_t a, int64_t b) {
-  const int64_t q = a / b;
-  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
 }
 
 // A count of seconds or milliseconds since the epoch as a date-time value for

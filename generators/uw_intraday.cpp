@@ -12,6 +12,7 @@
 
 #include "data/lookups.h"
 #include "generators/tick_scan.h"
+#include "service/reply_lines.h"
 #include "log/zetUtilities.h"
 #include "service/hist.h"
 
@@ -22,8 +23,6 @@ namespace {
 // Passes after which a request without dates stops stepping back.
 constexpr int kMaxPasses = 30;
 
-void Log(const std::string& message) { zetlog::DumpToFile(zetlog::kLogFileName, message, 1); }
-
 }  // namespace
 
 void THistData::GenUWIntraday(const std::string& Symbol, TWebResponse& Response,
@@ -31,50 +30,42 @@ void THistData::GenUWIntraday(const std::string& Symbol, TWebResponse& Response,
                               TDateTime dateEnd, bool todayFlag, int DayCount,
                               bool priceChangeOnly) {
   DoGenUWIntraday(Symbol, Response, timeBegin, timeEnd, dateBegin, dateEnd, todayFlag, DayCount,
-                  priceChangeOnly, 0, true);
+                  priceChangeOnly);
 }
 
 void THistData::DoGenUWIntraday(const std::string& Symbol, TWebResponse& Response,
                                 TDateTime timeBegin, TDateTime timeEnd, TDateTime dateBegin,
                                 TDateTime dateEnd, bool todayFlag, int DayCount,
-                                bool priceChangeOnly, int firstNumber, bool /*nameLines*/) {
+                                bool priceChangeOnly) {
   TickWindow window{timeBegin, timeEnd, dateBegin, dateEnd};
-  Log(IntradayEntryLine("DoGenUWIntraday", Symbol, window, DayCount));
-  if (todayFlag) Log("Empty Date for Mode 3");
-  Log(priceChangeOnly ? "Is Price Only." : "Not Is Price Only.");
+  zetlog::Log(IntradayEntryLine("DoGenUWIntraday", Symbol, window, DayCount));
+  if (todayFlag) zetlog::Log("Empty Date for Mode 3");
+  zetlog::Log(priceChangeOnly ? "Is Price Only." : "Not Is Price Only.");
 
-  TickScan scan(Response, Symbol, priceChangeOnly, firstNumber);
+  TickScan scan(Response, Symbol, priceChangeOnly);
 
-  Log("Create DB faile For Model 3");
+  zetlog::Log("Create DB faile For Model 3");
   if (!IntervalQuery) {
-    Log("Create Interval Query  faile For Model 3");
+    zetlog::Log("Create Interval Query  faile For Model 3");
     return;
   }
   if (!FIsValidSymbolQuery) {
-    Log("Create FIsValidSymbolQuery Query  faile For Model 3");
+    zetlog::Log("Create FIsValidSymbolQuery Query  faile For Model 3");
     return;
   }
   if (!IsValidProduct(Symbol, FIsValidSymbolQuery.get())) {
-    SendErrorMsg("ERROR|No data for specified date|", Response);
-    SendErrorMsg("ERROR|Record not found.|", Response);
-    Log("Symbol is invalid:" + Symbol);
+    SendNoData(Response);
+    zetlog::Log("Symbol is invalid:" + Symbol);
     return;
   }
 
-  TDateTime Day = FirstDayToRead(SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd);
-  int passes = 0;
-  for (;;) {
-    while (Day <= window.dateEnd) {
-      if (HistTable.Active()) HistTable.Close();
-      HistTable.TableName = GetFileName(Day);
-      HistTable.ReadOnly = true;
-      Log("UW Mode 3 Table Name:" + HistTable.TableName);
-      scan.ReadDay(HistTable, Day, window);
-      Day += 1;
-    }
+  auto read = [&](engine::TTable& table, TDateTime day) { scan.ReadDay(table, day, window); };
+  auto named = [](const std::string& name) { zetlog::Log("UW Mode 3 Table Name:" + name); };
+  TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
+  for (int passes = 1;; ++passes) {
+    WalkDays(HistTable, scan.Walk(Day, window), read, SkipMissingDay{}, named);
     // Each later pass covers the single day before the previous pass's last
     // day, with both time bounds applied to it.
-    ++passes;
     window.dateEnd -= 1;
     window.dateBegin = window.dateEnd;
     Day = window.dateEnd;

@@ -26,6 +26,9 @@ void InitialLock();
 // nothing while the log is off. `file_name` and `flag` are not used.
 void DumpToFile(std::string_view file_name, std::string_view message, int flag);
 
+// DumpToFile(kLogFileName, message, 1): how the request path logs a line.
+inline void Log(std::string_view message) { DumpToFile(kLogFileName, message, 1); }
+
 // Lines lost since the start: each DumpToFile whose write failed (a full
 // disk, a file size limit), or that found no log because the one named at
 // start could not be opened. For the operator's metrics.

@@ -20,7 +20,6 @@ namespace {
 
 constexpr int kInterdayTries = 3;
 
-void Log(const std::string& message) { zetlog::DumpToFile(zetlog::kLogFileName, message, 1); }
 
 // Every settings read goes through a fresh reader so that a changed file
 // takes effect with the next request.
@@ -144,7 +143,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
           if (HistSQLDB.Connected()) closeTrace += "1";
           HistSQLDB.Close();
           if (!HistSQLDB.Connected()) closeTrace += "2";
-          Log("Exception: " + std::string(e.what()) + ". Retry " + std::to_string(tryNo) +
+          zetlog::Log("Exception: " + std::string(e.what()) + ". Retry " + std::to_string(tryNo) +
               ". Close: " + closeTrace + ".");
           if (tryNo == kInterdayTries) Response.Tally.failed = true;
         }
@@ -161,7 +160,7 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
         }
       } catch (const std::exception& e) {
         Response.Tally.failed = true;
-        Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when DoGenIntraday(" +
+        zetlog::Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when DoGenIntraday(" +
             WindowText(symbol, timeStart, timeOver, dateStart, dateOver, dayCount) + ").");
       }
     } else if (mode == "4") {
@@ -175,14 +174,14 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
         if (fromTicks) {
           GenInterval3(symbol, timeStart, timeOver, dateStart, dateOver, dayCount, interval);
         } else {
-          Log("SQLDB Connected");
+          zetlog::Log("SQLDB Connected");
           GenInterval4(symbol, dayCount, timeStart, timeOver, dateStart, dateOver, interval,
                        todayFlag);
-          Log("Interval Done");
+          zetlog::Log("Interval Done");
         }
       } catch (const std::exception& e) {
         Response.Tally.failed = true;
-        Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when " +
+        zetlog::Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when " +
             (fromTicks ? "GenInterval3(" : "GenInterval4(") +
             WindowText(symbol, timeStart, timeOver, dateStart, dateOver, dayCount) +
             ",interval[" + std::to_string(interval) + "]).");
@@ -194,10 +193,10 @@ void THistData::HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Res
     HistSQLDB.Close();
   } catch (const std::exception& e) {
     Response.Tally.failed = true;
-    Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when HistDatagetHistoryAction");
+    zetlog::Log(zetlog::LogTimePrefix() + "Exception: " + e.what() + " when HistDatagetHistoryAction");
   } catch (...) {
     Response.Tally.failed = true;
-    Log(zetlog::LogTimePrefix() + "Exception: unknown error when HistDatagetHistoryAction");
+    zetlog::Log(zetlog::LogTimePrefix() + "Exception: unknown error when HistDatagetHistoryAction");
   }
 }
 

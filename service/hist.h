@@ -39,13 +39,13 @@ class THistData {
                            bool priceChangeOnly);
   void DoGenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                      TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
-                     bool priceChangeOnly, int firstNumber, bool nameLines);
+                     bool priceChangeOnly);
   virtual void GenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                              TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
                              int DayCount, bool priceChangeOnly);
   void DoGenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                        TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
-                       int DayCount, bool priceChangeOnly, int firstNumber, bool nameLines);
+                       int DayCount, bool priceChangeOnly);
   virtual void GenInterday2(const std::string& Symbol, TWebResponse& Response, TDateTime dateBegin,
                             TDateTime dateEnd);
   virtual void GenDelay(const std::string& Symbol, TWebResponse& Response);

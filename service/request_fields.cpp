@@ -1,18 +1,8 @@
+#include "platform/rtl/numbers.h"
 #include "platform/rtl/text.h"
 #include "service/request_fields.h"
 
 namespace hist {
-
-namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 std::string DecodeField(std::string_view text) {
   std::string out;
@@ -27,8 +17,8 @@ std::string DecodeField(std::string_view text) {
       out.push_back('%');
       ++i;
     } else {
-      int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-      int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+      int hi = i + 1 < text.size() ? rtl::HexDigit(text[i + 1]) : -1;
+      int lo = i + 2 < text.size() ? rtl::HexDigit(text[i + 2]) : -1;
       if (hi < 0 || lo < 0) {
         throw EFieldDecodeError("Invalid escape '" + std::string(text.substr(i, 3)) +
                                 "' in request field");

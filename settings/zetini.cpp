@@ -5,6 +5,7 @@
 #include "platform/os/module_folder.h"
 #include "platform/os/paths.h"
 #include "platform/os/system_folder.h"
+#include "platform/rtl/text.h"
 #include "settings/registry_ini.h"
 
 namespace zetini {
@@ -16,7 +17,7 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+using rtl::LowerAscii;
 
 }  // namespace
 
@@ -41,7 +42,7 @@ std::string ListValue(const std::vector<std::string>& list, std::string_view nam
     const size_t eq = entry.find('=');
     if (eq == std::string::npos || eq != name.size()) continue;
     bool same = true;
-    for (size_t i = 0; i < eq && same; ++i) same = Lower(entry[i]) == Lower(name[i]);
+    for (size_t i = 0; i < eq && same; ++i) same = LowerAscii(entry[i]) == LowerAscii(name[i]);
     if (same) return entry.substr(eq + 1);
   }
   return "";

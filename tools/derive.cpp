@@ -119,7 +119,7 @@ std::string OnDay(Driver driver, const std::string& column, int32_t day) {
 // The day a table holds: the Date of its rows, or its name read with a
 // two-digit year near today.
 int32_t DayOfTable(const std::string& table, std::optional<double> first_date) {
-  if (first_date && TickTableName(static_cast<int32_t>(*first_date)) == table)
+  if (first_date && engine::DayTableName(static_cast<int32_t>(*first_date)) == table)
     return static_cast<int32_t>(*first_date);
   const std::string text = table.substr(4, 2) + "/" + table.substr(6, 2) + "/" + table.substr(8, 2);
   rtl::TDateTime value = 0;
@@ -172,7 +172,7 @@ class Deriver {
     if (first != 0 && last != 0) {
       if (range_names_.empty()) {
         for (int32_t d = first; d <= last && d - first < 36525; ++d)
-          range_names_.insert(TickTableName(d));
+          range_names_.insert(engine::DayTableName(d));
       }
       return range_names_.count(table) != 0;
     }

@@ -10,6 +10,7 @@
 
 #include "platform/engine/errors.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/text.h"
 #include "tools/csv_reader.h"
 #include "tools/csv_values.h"
 #include "tools/tick_tables.h"
@@ -98,12 +99,7 @@ const KindDef& DefOf(CsvKind kind) {
   throw std::logic_error("unknown CSV kind");
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return out;
-}
+using rtl::LowerAscii;
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
@@ -224,9 +220,9 @@ class RowSource {
     slot_of_field_.assign(fields.size(), -1);
     std::vector<bool> seen(def_.columns.size(), false);
     for (size_t f = 0; f < fields.size(); ++f) {
-      const std::string name = Lower(TrimBlanks(fields[f].text));
+      const std::string name = LowerAscii(TrimBlanks(fields[f].text));
       size_t c = 0;
-      while (c < def_.columns.size() && Lower(def_.columns[c].name) != name) ++c;
+      while (c < def_.columns.size() && LowerAscii(def_.columns[c].name) != name) ++c;
       if (c == def_.columns.size())
         Fail(line, "unknown column " + Shown(fields[f].text) + " for " + def_.name);
       if (seen[c]) Fail(line, std::string("column ") + def_.columns[c].name + " given twice");
@@ -335,7 +331,7 @@ ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string
   ImportResult result;
   InTransaction(*connection, name, [&] {
     std::vector<std::string> columns;
-    for (const ColumnDef& c : def.columns) columns.push_back(Lower(c.name));
+    for (const ColumnDef& c : def.columns) columns.push_back(LowerAscii(c.name));
     auto inserter = connection->PrepareInsert(def.table, columns);
     std::vector<engine::Value> row;
     while (source.Next(row)) {
@@ -378,7 +374,7 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
     if (row[0].is_null()) source.Fail(source.line(), "missing Date");
     if (row[1].is_null()) source.Fail(source.line(), "missing Time");
     const int32_t day = static_cast<int32_t>(row[0].d);
-    const std::string table = TickTableName(day);
+    const std::string table = engine::DayTableName(day);
     auto [it, added] = day_of_table.emplace(table, days.size());
     if (added) days.push_back({day, {}});
     if (days[it->second].day != day) {
@@ -407,7 +403,7 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
     std::vector<engine::Value> values(kTickInsertColumns.size());
     for (const Day& day : days) {
       values[1] = engine::Value::Float(day.day);
-      const std::string table = TickTableName(day.day);
+      const std::string table = engine::DayTableName(day.day);
       int64_t id = 0;
       if (connection->TableExists(table)) {
         id = LastTickId(target, *connection, table);
@@ -446,7 +442,7 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
 
 std::optional<CsvKind> CsvKindFromName(std::string_view name) {
   for (const KindDef& def : Kinds())
-    if (Lower(name) == def.name) return def.kind;
+    if (LowerAscii(name) == def.name) return def.kind;
   return std::nullopt;
 }
 

@@ -134,7 +134,7 @@ class SampleMaker {
     }
     std::vector<std::string> tables;
     for (int32_t day : result.days) {
-      if (ticks->TableExists(TickTableName(day))) tables.push_back(TickTableName(day));
+      if (ticks->TableExists(engine::DayTableName(day))) tables.push_back(engine::DayTableName(day));
     }
     ticks->PrepareToServe(tables);
     ticks.reset();
@@ -235,7 +235,7 @@ class SampleMaker {
       Quote(w, TickSize(w.price));
     }
 
-    const std::string table = TickTableName(day);
+    const std::string table = engine::DayTableName(day);
     DropDay(ticks, target, table);
     // The day's ticks in time order across symbols: a merge of the symbols'
     // time lists, so that IDs follow the time of arrival.

@@ -8,11 +8,6 @@
 namespace admin {
 namespace {
 
-bool IsTickTableName(const std::string& name) {
-  if (name.size() != 10 || name.compare(0, 4, "hist") != 0) return false;
-  return std::all_of(name.begin() + 4, name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 engine::Statement Plain(std::string sql) {
   engine::Statement statement;
   statement.pieces.push_back(std::move(sql));
@@ -24,10 +19,6 @@ engine::Statement Plain(std::string sql) {
 const std::vector<std::string> kTickInsertColumns = {
     "id", "date", "time", "symbol", "bid", "offer", "price", "bidsize", "volume", "offersize"};
 
-std::string TickTableName(int32_t day) {
-  return "hist" + rtl::FormatDateTime("yymmdd", static_cast<double>(day));
-}
-
 std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
                                         engine::Connection& connection) {
   std::vector<std::string> names;
@@ -38,7 +29,7 @@ std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
       const std::filesystem::path& path = entry.path();
       if (path.extension() != ".db") continue;
       std::string stem = path.stem().string();
-      if (IsTickTableName(stem) && connection.TableExists(stem)) names.push_back(stem);
+      if (engine::IsDayTableName(stem) && connection.TableExists(stem)) names.push_back(stem);
     }
   } else {
     auto cursor = connection.Query(

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/engine/aliases.h"
+#include "platform/engine/day_tables.h"
 #include "platform/engine/driver.h"
 
 namespace admin {
@@ -15,9 +16,6 @@ namespace admin {
 // Columns of a day table as the loader writes them (lower case, so that an
 // unquoted name means the same column to both drivers).
 extern const std::vector<std::string> kTickInsertColumns;
-
-// "hist" + the day as "yymmdd"; `day` counts days since 1899-12-30.
-std::string TickTableName(int32_t day);
 
 // The day tables present in the tick store reached by `connection` (an
 // open connection to `target`), sorted by name.

@@ -10,6 +10,7 @@
 
 #include "platform/engine/errors.h"
 #include "platform/engine/pool.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 
@@ -26,13 +27,7 @@ Registry& TheRegistry() {
   return *registry;
 }
 
-std::string Lower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+using rtl::LowerAscii;
 
 std::string Trim(std::string_view s) {
   while (!s.empty() && (s.front() == ' ' || s.front() == '\t' || s.front() == '\r')) s.remove_prefix(1);
@@ -45,7 +40,7 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-bool IsDayTableAlias(std::string_view alias) { return Lower(alias) == "histdata"; }
+bool IsDayTableAlias(std::string_view alias) { return LowerAscii(alias) == "histdata"; }
 
 // An alias becomes a file name: nothing that leaves the data folder.
 void CheckAliasName(const std::string& alias) {
@@ -72,10 +67,10 @@ AliasTarget TargetOf(const Section& section, const std::string& data_dir, const 
   };
   AliasTarget target;
   target.day_tables = IsDayTableAlias(section.alias);
-  std::string layout = Lower(value("daytables"));
+  std::string layout = LowerAscii(value("daytables"));
   if (layout == "1" || layout == "yes" || layout == "true") target.day_tables = true;
   if (layout == "0" || layout == "no" || layout == "false") target.day_tables = false;
-  std::string driver = Lower(value("driver"));
+  std::string driver = LowerAscii(value("driver"));
   if (driver == "postgres" || driver == "postgresql") {
     target.driver = AliasTarget::Driver::kPostgres;
     target.location = value("conninfo");
@@ -85,7 +80,7 @@ AliasTarget TargetOf(const Section& section, const std::string& data_dir, const 
     std::string path = value("path");
     if (path.empty()) {
       CheckAliasName(section.alias);
-      path = target.day_tables ? Lower(section.alias) : Lower(section.alias) + ".db";
+      path = target.day_tables ? LowerAscii(section.alias) : LowerAscii(section.alias) + ".db";
     }
     target.location = path.front() == '/' ? path : JoinPath(data_dir, path);
   } else {
@@ -118,11 +113,11 @@ std::map<std::string, AliasTarget> ReadConfiguration(const std::string& file, co
     if (eq == std::string::npos || sections.empty()) {
       throw EDatabaseError("Malformed line at " + file + " line " + std::to_string(line_no));
     }
-    sections.back().keys[Lower(Trim(std::string_view(line).substr(0, eq)))] =
+    sections.back().keys[LowerAscii(Trim(std::string_view(line).substr(0, eq)))] =
         Trim(std::string_view(line).substr(eq + 1));
   }
   std::map<std::string, AliasTarget> out;
-  for (const Section& s : sections) out[Lower(s.alias)] = TargetOf(s, data_dir, file);
+  for (const Section& s : sections) out[LowerAscii(s.alias)] = TargetOf(s, data_dir, file);
   return out;
 }
 
@@ -149,7 +144,7 @@ void ConfigureAliases(const std::string& data_dir, const std::string& config_fil
 
 AliasTarget ResolveAlias(const std::string& alias) {
   Registry& r = TheRegistry();
-  std::string key = Lower(alias);
+  std::string key = LowerAscii(alias);
   std::lock_guard<std::mutex> lock(r.mu);
   auto it = r.configured.find(key);
   if (it != r.configured.end()) return it->second;

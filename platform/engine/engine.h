@@ -156,8 +156,6 @@ class TTable : public TDataSet {
  public:
   using TDataSet::TDataSet;
   std::string TableName;
-  bool ReadOnly = true;
-  std::string IndexName = "SymbolTime";
 
   // Presence of the table named TableName in the database, without opening.
   bool Exists();
@@ -245,7 +243,6 @@ class TDatabase {
   std::string SessionName;
   // Login parameters as "NAME=value" lines: "USER NAME", "PASSWORD".
   std::vector<std::string> Params;
-  bool LoginPrompt = false;
   bool KeepConnection = true;
   bool ReadOnly = false;
 

@@ -7,22 +7,13 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include "platform/rtl/text.h"
+
 namespace httphost {
 
 namespace http = boost::beast::http;
 
 namespace {
-
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // A status text or header value must not end the line early: CR and LF
 // inside it would let the text inject lines of its own.
@@ -106,7 +97,7 @@ void Exchange::SendHead(const std::string& status_text, const std::string& heade
     block = end == std::string_view::npos ? std::string_view() : block.substr(end + 1);
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     if (line.empty()) break;  // the block's own end of head
-    if (StartsWithIgnoreCase(line, "Content-Length:")) {
+    if (rtl::StartsWithText(line, "Content-Length:")) {
       std::string_view v = Trim(line.substr(15));
       uint64_t n = 0;
       auto r = std::from_chars(v.data(), v.data() + v.size(), n);

@@ -14,18 +14,13 @@
 #include <vector>
 
 #include "platform/os/system_folder.h"
+#include "platform/rtl/text.h"
 
 namespace os {
 
 namespace {
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-std::string ToLower(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
+using rtl::LowerAscii;
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
@@ -153,7 +148,7 @@ bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::stri
 
   while (!key_path.empty() && key_path.back() == '\\') key_path.remove_suffix(1);
   while (!key_path.empty() && key_path.front() == '\\') key_path.remove_prefix(1);
-  const std::string wanted = ToLower(key_path);
+  const std::string wanted = LowerAscii(key_path);
   bool found = false;
   bool in_key = false;
   for (const std::string& line : LogicalLines(DecodeFile(raw.str()))) {
@@ -166,7 +161,7 @@ bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::stri
       in_key = false;
       const bool remove = !name.empty() && name[0] == '-';
       if (remove) name.remove_prefix(1);
-      std::string lower = ToLower(Trim(name));
+      std::string lower = LowerAscii(Trim(name));
       for (std::string_view root : {"hkey_local_machine\\", "hklm\\"}) {
         if (lower.compare(0, root.size(), root) == 0) {
           lower.erase(0, root.size());
@@ -200,7 +195,7 @@ bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::stri
     ++pos;
     while (pos < line.size() && IsBlank(line[pos])) ++pos;
     const std::string_view data = std::string_view(line).substr(pos);
-    const std::string key = ToLower(name);
+    const std::string key = LowerAscii(name);
 
     if (!data.empty() && data[0] == '"') {
       std::string text;
@@ -209,7 +204,7 @@ bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::stri
       values_[key] = Value{true, true, std::move(text)};
     } else if (data == "-") {
       values_.erase(key);
-    } else if (ToLower(data.substr(0, 7)) == "hex(2):" || ToLower(data.substr(0, 7)) == "hex(1):") {
+    } else if (LowerAscii(data.substr(0, 7)) == "hex(2):" || LowerAscii(data.substr(0, 7)) == "hex(1):") {
       // String and expandable string data written as UTF-16 bytes.
       values_[key] = Value{true, true, Utf16Text(HexBytes(data.substr(7)))};
     } else {
@@ -225,7 +220,7 @@ bool RegistryKey::OpenLocalMachineKey(std::string_view key_path, const std::stri
 }
 
 std::string RegistryKey::ReadString(std::string_view name) const {
-  auto it = values_.find(ToLower(name));
+  auto it = values_.find(LowerAscii(name));
   if (it == values_.end()) return "";
   if (!it->second.is_string) {
     // Data of no length reads as an empty string, as the registry reports

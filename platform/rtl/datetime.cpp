@@ -4,6 +4,7 @@
 // back from a float store rarely lands exactly on its second, and printing
 // the truncated value would turn 16:00:00 into 15:59:59.
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/text.h"
 
 #include <charconv>
 #include <cmath>
@@ -65,8 +66,6 @@ void AppendNumber(std::string& out, int64_t value, int width) {
   for (int64_t n = res.ptr - buf; n < width; ++n) out.push_back('0');
   out.append(buf, res.ptr);
 }
-
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace
 
@@ -132,9 +131,9 @@ void AppendDateTime(std::string& out, std::string_view pattern, TDateTime value)
   const size_t n = pattern.size();
   while (i < n) {
     const char c = pattern[i];
-    const char lc = Lower(c);
+    const char lc = LowerAscii(c);
     size_t run = 1;
-    while (i + run < n && Lower(pattern[i + run]) == lc) ++run;
+    while (i + run < n && LowerAscii(pattern[i + run]) == lc) ++run;
     switch (lc) {
       case 'y':
         if (run >= 3) {

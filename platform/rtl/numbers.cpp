@@ -7,14 +7,14 @@
 
 namespace rtl {
 
-namespace {
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
 }
+
+namespace {
 
 bool AppendNonFinite(std::string& out, double value) {
   if (std::isnan(value)) {

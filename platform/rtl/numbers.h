@@ -31,6 +31,16 @@ void AppendInt(std::string& out, int64_t value);
 int32_t RoundHalfEven(double value);
 int64_t RoundHalfEven64(double value);
 
+// The value of a hexadecimal digit (either case), -1 for any other byte.
+int HexDigit(char c);
+
+// Division rounded toward minus infinity, so that values before the epoch
+// fall into the slot that starts before them.
+inline int64_t FloorDiv(int64_t a, int64_t b) {
+  const int64_t q = a / b;
+  return (a % b != 0 && ((a < 0) != (b < 0))) ? q - 1 : q;
+}
+
 }  // namespace rtl
 
 #endif  // HISTDATA_PLATFORM_RTL_NUMBERS_H_

@@ -30,14 +30,11 @@ TEST(ModuleComponentsTest, DeclaredAsTheModuleNeedsThem) {
   EXPECT_FALSE(m.ARDANDB.ReadOnly);
   for (engine::TDatabase* db : {&m.HistDB, &m.HistSQLDB, &m.ARDANDB}) {
     EXPECT_EQ(db->SessionName, m.SessionName);
-    EXPECT_FALSE(db->LoginPrompt);
   }
   EXPECT_EQ(m.HistSQLDB.Params, Lines({"USER NAME=sa", "PASSWORD="}));
   EXPECT_EQ(m.ARDANDB.Params, Lines({"USER NAME=sa", "PASSWORD="}));
 
   EXPECT_EQ(m.HistTable.Database(), &m.HistDB);
-  EXPECT_TRUE(m.HistTable.ReadOnly);
-  EXPECT_EQ(m.HistTable.IndexName, "SymbolTime");
 
   EXPECT_EQ(m.HistSQLQuery.Database(), &m.HistSQLDB);
   EXPECT_EQ(m.HistSQLQuery.SQLCommaText(),

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/numbers.h"
 
 namespace hist {
 namespace {
@@ -46,19 +47,19 @@ TEST(TickTimeTest, WholeSecondsRoundTripThroughTheTextForms) {
 }
 
 TEST(TickTimeTest, FloorDivisionRoundsDown) {
-  EXPECT_EQ(FloorDiv(14, 7), 2);
-  EXPECT_EQ(FloorDiv(13, 7), 1);
-  EXPECT_EQ(FloorDiv(-1, 7), -1);
-  EXPECT_EQ(FloorDiv(-7, 7), -1);
-  EXPECT_EQ(FloorDiv(-8, 7), -2);
+  EXPECT_EQ(rtl::FloorDiv(14, 7), 2);
+  EXPECT_EQ(rtl::FloorDiv(13, 7), 1);
+  EXPECT_EQ(rtl::FloorDiv(-1, 7), -1);
+  EXPECT_EQ(rtl::FloorDiv(-7, 7), -1);
+  EXPECT_EQ(rtl::FloorDiv(-8, 7), -2);
 }
 
 TEST(TickTimeTest, UnusableValuesStayFinite) {
-  EXPECT_EQ(MillisecondsOf(std::numeric_limits<double>::quiet_NaN()), 0);
-  EXPECT_GT(MillisecondsOf(1e300), 0);
-  EXPECT_LT(MillisecondsOf(-1e300), 0);
+  EXPECT_EQ(rtl::ToMilliseconds(std::numeric_limits<double>::quiet_NaN()), 0);
+  EXPECT_GT(rtl::ToMilliseconds(1e300), 0);
+  EXPECT_LT(rtl::ToMilliseconds(-1e300), 0);
   // Adding the longest interval to the largest value does not overflow.
-  EXPECT_GT(MillisecondsOf(1e300) + int64_t{2147483647} * 1000, MillisecondsOf(1e300));
+  EXPECT_GT(rtl::ToMilliseconds(1e300) + int64_t{2147483647} * 1000, rtl::ToMilliseconds(1e300));
 }
 
 TEST(TickTimeTest, OnlyPositiveIntervalsFormBars) {

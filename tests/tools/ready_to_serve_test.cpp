@@ -60,10 +60,10 @@ TEST_F(ReadyToServeTest, HotStatementsReadTheirIndexesRightAfterASample) {
   admin::MakeSample(options);
 
   auto c = engine::ConnectAlias("HISTDATA", {}, /*writable=*/true);
-  const std::string day = admin::TickTableName(kFriday);
+  const std::string day = engine::DayTableName(kFriday);
   // Analysed (a table never analysed counts -1 rows) and vacuumed (pages
   // marked all-visible), every table the load wrote.
-  for (const std::string& table : {day, admin::TickTableName(kFriday - 1), std::string("datastore"),
+  for (const std::string& table : {day, engine::DayTableName(kFriday - 1), std::string("datastore"),
                                     std::string("dailysymbol"), std::string("minutebars"),
                                     std::string("marketsession"), std::string("intervaltable60"),
                                     std::string("symboltable")}) {

@@ -12,6 +12,7 @@
 
 #include "platform/engine/errors.h"
 #include "platform/engine/postgres/pg_cursors.h"
+#include "platform/engine/day_tables.h"
 #include "platform/engine/postgres/pg_inserter.h"
 #include "platform/engine/postgres/pg_session.h"
 #include "platform/engine/postgres/pg_text.h"
@@ -21,15 +22,6 @@ namespace engine {
 namespace {
 
 using pg::Result;
-
-// "hist" and six digits: a day table.
-bool IsDayTableName(const std::string& name) {
-  if (name.size() != 10 || name.compare(0, 4, "hist") != 0) return false;
-  for (size_t i = 4; i < name.size(); ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-  }
-  return true;
-}
 
 // The index that finds a symbol's other spellings; made with the table,
 // and on a table of an earlier load when it is prepared for serving.

@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
 #include "platform/engine/sql_text.h"
 #include "platform/engine/sqlite/sqlite_db.h"
@@ -22,17 +23,6 @@ namespace {
 
 using sqlite::Db;
 
-// "hist" and six digits, any letter case: the name of one day's table.
-bool IsDayTableName(const std::string& name) {
-  if (name.size() != 10) return false;
-  for (int i = 0; i < 4; ++i) {
-    if ((name[i] | 0x20) != "hist"[i]) return false;
-  }
-  for (size_t i = 4; i < 10; ++i) {
-    if (name[i] < '0' || name[i] > '9') return false;
-  }
-  return true;
-}
 using sqlite::QuoteTableName;
 using sqlite::RowCursor;
 using sqlite::Stmt;
@@ -41,12 +31,7 @@ using sqlite::Stmt;
 // days, and every further file costs only an open.
 constexpr size_t kOpenTableFiles = 4;
 
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
+using rtl::LowerAscii;
 
 std::string QuoteIdentifier(const std::string& name) {
   std::string out = "\"";
@@ -184,7 +169,7 @@ class FileConnection : public Connection {
     while (stmt->Step()) {
       const unsigned char* text = sqlite3_column_text(stmt->get(), 0);
       std::string name = text ? reinterpret_cast<const char*>(text) : "";
-      if (IsDayTableName(name)) names.push_back(std::move(name));
+      if (IsDayTableName(name, /*any_case=*/true)) names.push_back(std::move(name));
     }
     return names;
   }
@@ -259,7 +244,7 @@ class FolderConnection : public Connection {
 
   // A stat of the table's file: presence opens nothing.
   bool TableExists(const std::string& table) override {
-    if (created_.count(Lower(table)) != 0) return true;
+    if (created_.count(LowerAscii(table)) != 0) return true;
     struct stat st;
     return IsPlainName(table) && ::stat(PathOf(table).c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
@@ -285,7 +270,7 @@ class FolderConnection : public Connection {
       const std::filesystem::path& p = entry.path();
       if (p.extension() != ".db" || !entry.is_regular_file(ec)) continue;
       std::string name = p.stem().string();
-      if (IsDayTableName(name)) names.push_back(std::move(name));
+      if (IsDayTableName(name, /*any_case=*/true)) names.push_back(std::move(name));
     }
     return names;
   }
@@ -303,7 +288,7 @@ class FolderConnection : public Connection {
   void CreateTickTable(const std::string& table) override {
     if (!writable_) ReadOnlyStore();
     QuoteTableName(table);
-    std::string key = Lower(table);
+    std::string key = LowerAscii(table);
     auto it = writing_.find(key);
     if (it != writing_.end()) {
       CreateTickTableIn(*it->second, table);
@@ -371,14 +356,14 @@ class FolderConnection : public Connection {
   }
 
   std::string PathOf(const std::string& table) const {
-    return (std::filesystem::path(folder_) / (Lower(table) + ".db")).string();
+    return (std::filesystem::path(folder_) / (LowerAscii(table) + ".db")).string();
   }
 
   // The table's file opened read-only, kept among the last few opened; a
   // file replaced since (another inode) is opened again.
   std::shared_ptr<Db> ReadTable(const std::string& table) {
     QuoteTableName(table);
-    auto w = writing_.find(Lower(table));
+    auto w = writing_.find(LowerAscii(table));
     if (w != writing_.end()) return w->second;
     struct stat st;
     std::string path = PathOf(table);
@@ -386,7 +371,7 @@ class FolderConnection : public Connection {
       throw EDBEngineError("Table '" + table + "' does not exist");
     }
     for (auto it = open_.begin(); it != open_.end(); ++it) {
-      if (it->table != Lower(table)) continue;
+      if (it->table != LowerAscii(table)) continue;
       if (it->dev == st.st_dev && it->ino == st.st_ino) {
         open_.splice(open_.begin(), open_, it);
         return open_.front().db;
@@ -395,7 +380,7 @@ class FolderConnection : public Connection {
       break;
     }
     std::shared_ptr<Db> db = Db::Open(path, false);
-    open_.push_front(OpenFile{Lower(table), st.st_dev, st.st_ino, db});
+    open_.push_front(OpenFile{LowerAscii(table), st.st_dev, st.st_ino, db});
     if (open_.size() > kOpenTableFiles) open_.pop_back();
     return db;
   }
@@ -419,13 +404,13 @@ class FolderConnection : public Connection {
 
   // The writing handle of an existing table, in the open transaction.
   std::shared_ptr<Db> WriteTable(const std::string& table) {
-    auto it = writing_.find(Lower(table));
+    auto it = writing_.find(LowerAscii(table));
     if (it != writing_.end()) return it->second;
     QuoteTableName(table);
     if (!TableExists(table)) throw EDBEngineError("Table '" + table + "' does not exist");
     std::shared_ptr<Db> db = OpenForWriting(PathOf(table));
     if (in_transaction_) db->Exec("BEGIN");
-    writing_.emplace(Lower(table), db);
+    writing_.emplace(LowerAscii(table), db);
     return db;
   }
 

@@ -1,0 +1,33 @@
+#include "data/day_scan.h"
+
+#include "data/lookups.h"
+
+namespace hist {
+
+rtl::TDateTime FirstDayToRead(rtl::TDateTime first, rtl::TDateTime last) {
+  const rtl::TDateTime earliest = last - (kDaysWithDistinctNames - 1);
+  return first < earliest ? earliest : first;
+}
+
+const std::string& NameDayTable(engine::TTable& table, rtl::TDateTime day) {
+  table.Close();
+  table.TableName = GetFileName(day);
+  return table.TableName;
+}
+
+bool OpenDayTableAt(engine::TTable& table, std::string_view symbol) {
+  if (!table.Exists()) return false;
+  table.Open();
+  table.FindNearest(symbol);
+  return true;
+}
+
+bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time) {
+  if (!table.Exists()) return false;
+  table.Open();
+  table.FindNearest(symbol, static_cast<double>(rtl::ToMilliseconds(time)) /
+                                static_cast<double>(rtl::kMsPerDay));
+  return true;
+}
+
+}  // namespace hist

@@ -1,0 +1,96 @@
+// The walk over the day tables of a date range: every tick-table generator
+// and day lookup names a day's table here, so that the name, the presence
+// test, the nearest-key search and the closing are written once.
+#ifndef HISTDATA_DATA_DAY_SCAN_H_
+#define HISTDATA_DATA_DAY_SCAN_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/engine/engine.h"
+#include "platform/rtl/datetime.h"
+
+namespace hist {
+
+// Consecutive days whose table names are all different: a name carries the
+// year without its century, and a hundred years hold at least 36,524 days.
+inline constexpr int kDaysWithDistinctNames = 36524;
+
+// The first day a walk that ends at `last` reads: `first`, or for a range
+// longer than kDaysWithDistinctNames the first day of its last such stretch,
+// since the days before it would read the same tables again and repeat
+// their ticks.
+rtl::TDateTime FirstDayToRead(rtl::TDateTime first, rtl::TDateTime last);
+
+// Closes `table` (when open) and names it for `day`; the name.
+const std::string& NameDayTable(engine::TTable& table, rtl::TDateTime day);
+
+// What a walk reads: the days from `first` to `last` (both included, the
+// start held to FirstDayToRead), each table searched from `symbol`'s first
+// row, except on `timedDay`, where the search starts at (symbol, `time`),
+// `time` taken at its millisecond, the form stored times take, so that a
+// tick stamped exactly at it is found.
+struct DayWalk {
+  std::string_view symbol;
+  rtl::TDateTime first = 0, last = 0;
+  rtl::TDateTime timedDay = 0, time = 0;
+};
+
+// Walks the days of `walk` over `table`: names each day's table, calls
+// `named(name)`, then for a day with a table opens it at the symbol's key and
+// calls `read(table, day)`, for a day without one calls `missing(day)`. The
+// table is closed after each day and whenever the walk ends, a failed read
+// included.
+struct SkipMissingDay {
+  void operator()(rtl::TDateTime) const {}
+};
+struct IgnoreDayName {
+  void operator()(const std::string&) const {}
+};
+template <class Read, class Missing = SkipMissingDay, class Named = IgnoreDayName>
+void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing = {},
+              Named&& named = {});
+
+// Opens the table named by NameDayTable, when it exists, positioned at
+// `symbol`'s first row (or, with `time`, at its first row at or after that
+// time of day, taken at its millisecond). False, and the table left closed,
+// when the day has no table.
+bool OpenDayTableAt(engine::TTable& table, std::string_view symbol);
+bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
+
+// --- implementation ---------------------------------------------------------
+
+namespace day_scan_detail {
+// Closes the table however the walk ends.
+class Closer {
+ public:
+  explicit Closer(engine::TTable& table) : table_(table) {}
+  ~Closer() { table_.Close(); }
+  Closer(const Closer&) = delete;
+  Closer& operator=(const Closer&) = delete;
+
+ private:
+  engine::TTable& table_;
+};
+}  // namespace day_scan_detail
+
+template <class Read, class Missing, class Named>
+void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing,
+              Named&& named) {
+  day_scan_detail::Closer closer(table);
+  for (rtl::TDateTime day = FirstDayToRead(walk.first, walk.last); day <= walk.last; day += 1) {
+    named(NameDayTable(table, day));
+    const bool open = day == walk.timedDay ? OpenDayTableAt(table, walk.symbol, walk.time)
+                                           : OpenDayTableAt(table, walk.symbol);
+    if (!open) {
+      missing(day);
+      continue;
+    }
+    read(table, day);
+    table.Close();
+  }
+}
+
+}  // namespace hist
+
+#endif  // HISTDATA_DATA_DAY_SCAN_H_
