@@ -9,6 +9,17 @@ rtl::TDateTime FirstDayToRead(rtl::TDateTime first, rtl::TDateTime last) {
   return first < earliest ? earliest : first;
 }
 
+TickFields::TickFields(engine::TTable& table)
+    : Date(table.FieldByName("Date")),
+      Time(table.FieldByName("Time")),
+      Symbol(table.FieldByName("Symbol")),
+      Bid(table.FieldByName("Bid")),
+      Offer(table.FieldByName("Offer")),
+      Price(table.FieldByName("Price")),
+      BidSize(table.FieldByName("BidSize")),
+      Volume(table.FieldByName("Volume")),
+      OfferSize(table.FieldByName("OfferSize")) {}
+
 const std::string& NameDayTable(engine::TTable& table, rtl::TDateTime day) {
   table.Close();
   table.TableName = GetFileName(day);

@@ -58,6 +58,20 @@ void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&&
 bool OpenDayTableAt(engine::TTable& table, std::string_view symbol);
 bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
 
+// The fields of an open day table, looked up once per open, not per row.
+struct TickFields {
+  explicit TickFields(engine::TTable& table);
+  engine::TField& Date;
+  engine::TField& Time;
+  engine::TField& Symbol;
+  engine::TField& Bid;
+  engine::TField& Offer;
+  engine::TField& Price;
+  engine::TField& BidSize;
+  engine::TField& Volume;
+  engine::TField& OfferSize;
+};
+
 // --- implementation ---------------------------------------------------------
 
 namespace day_scan_detail {

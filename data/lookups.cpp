@@ -28,6 +28,19 @@ bool IsValidProduct(const std::string& symbol, engine::TQuery* query) {
   return found;
 }
 
+bool ModuleQueriesMade(const engine::TQuery* interval, const engine::TQuery* validSymbol,
+                       std::string_view model) {
+  if (interval == nullptr) {
+    zetlog::Log("Create Interval Query  faile For Model " + std::string(model));
+    return false;
+  }
+  if (validSymbol == nullptr) {
+    zetlog::Log("Create FIsValidSymbolQuery Query  faile For Model " + std::string(model));
+    return false;
+  }
+  return true;
+}
+
 bool IsDoubleEqual(double a, double b) {
   // Taken in extended precision so that values a hair apart at the scale of
   // date-times (tens of thousands of days) still compare as the store meant.

@@ -18,6 +18,11 @@ std::string GetFileName(rtl::TDateTime day);
 // database. No query object: true, nothing logged.
 bool IsValidProduct(const std::string& symbol, engine::TQuery* query);
 
+// Whether the module database's interval and symbol queries were made; when
+// one is missing, logs "Create ... faile For Model <model>" naming it.
+bool ModuleQueriesMade(const engine::TQuery* interval, const engine::TQuery* validSymbol,
+                       std::string_view model);
+
 // |a - b| < 1e-8.
 bool IsDoubleEqual(double a, double b);
 // 0 when IsDoubleEqual, else 1 when a > b, -1 when a < b.

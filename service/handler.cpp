@@ -1,5 +1,22 @@
 // The history handler: settings, reply head, parameters, defaults and the
 // dispatch to one generator per mode.
+//
+// mode  setting             generator (THistData::)        source (generators/)
+// 0                         GenIntraday                    intraday_ticks.cpp
+// 1                         GenInterday2                   daily_prices.cpp
+// 2                         GenDelay                       delayed_tick.cpp
+// 3     CalcMode not UW     GenIntraday, price changes     intraday_ticks.cpp
+// 3     CalcMode=UW         GenUWIntraday                  valid_symbol_ticks.cpp
+// 4                         GenInterval                    bars_from_ticks.cpp
+// 5                         GenFastInterval                bars_from_minutes.cpp
+//       (bars under a minute go on to GenInterval)
+// 6     DBMode=PARADOX      GenInterval3                   grid_from_ticks.cpp
+// 6     any other DBMode    GenInterval4                   grid_from_tables.cpp
+//
+// Shared by them: the day walk (data/day_scan.h), the day lookups
+// SeekDateByCount, PreCheckExistDaysData and GenStockName (data/days.cpp),
+// the tick lines of modes 0 and 3 (generators/tick_lines.h), the closing and
+// error lines (service/reply_lines.h).
 #include <exception>
 #include <memory>
 #include <string>

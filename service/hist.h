@@ -3,7 +3,8 @@
 // history handler and, as operations, one generator per request mode.
 //
 // The generators are virtual so that tests can stand in for them; each is
-// implemented in its own source under generators/.
+// implemented in its own source under generators/, named beside it here
+// (service/handler.cpp maps modes and settings to them).
 #ifndef HISTDATA_SERVICE_HIST_H_
 #define HISTDATA_SERVICE_HIST_H_
 
@@ -34,28 +35,36 @@ class THistData {
   void HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Response, bool& Handled);
 
   // --- Generators (generators/) -------------------------------------------
+  // intraday_ticks.cpp: modes 0 and 3
   virtual void GenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                            TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
                            bool priceChangeOnly);
   void DoGenIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                      TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, int DayCount,
                      bool priceChangeOnly);
+  // valid_symbol_ticks.cpp: mode 3 with CalcMode=UW
   virtual void GenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                              TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
                              int DayCount, bool priceChangeOnly);
   void DoGenUWIntraday(const std::string& Symbol, TWebResponse& Response, TDateTime timeBegin,
                        TDateTime timeEnd, TDateTime dateBegin, TDateTime dateEnd, bool todayFlag,
                        int DayCount, bool priceChangeOnly);
+  // daily_prices.cpp: mode 1
   virtual void GenInterday2(const std::string& Symbol, TWebResponse& Response, TDateTime dateBegin,
                             TDateTime dateEnd);
+  // delayed_tick.cpp: mode 2
   virtual void GenDelay(const std::string& Symbol, TWebResponse& Response);
+  // bars_from_ticks.cpp: mode 4
   virtual void GenInterval(const std::string& Symbol, int DayCount, TDateTime TimeStart,
                            TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int Interval);
+  // bars_from_minutes.cpp: mode 5
   virtual void GenFastInterval(const std::string& Symbol, int Interval, TDateTime TimeStart,
                                TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int IUnit,
                                int BackCount);
+  // grid_from_ticks.cpp: mode 6 with DBMode=PARADOX
   virtual void GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDateTime timeEnd,
                             TDateTime dateBegin, TDateTime dateEnd, int DayCount, int interval);
+  // grid_from_tables.cpp: mode 6 with any other DBMode
   virtual void GenInterval4(const std::string& Symbol, int DayCount, TDateTime TimeStart,
                             TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int Interval,
                             bool TodayOnly);

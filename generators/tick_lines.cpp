@@ -1,4 +1,6 @@
-#include "generators/tick_scan.h"
+// The tick lines of modes 0 and 3: one reused line buffer, the window test
+// in whole milliseconds, the closing lines.
+#include "generators/tick_lines.h"
 
 #include <cmath>
 
@@ -34,18 +36,6 @@ TickScan::TickScan(TWebResponse& response, std::string_view symbol, bool priceCh
   line_.reserve(256);
 }
 
-void TickScan::BindFields(engine::TTable& table) {
-  date_ = &table.FieldByName("Date");
-  time_ = &table.FieldByName("Time");
-  symbol_field_ = &table.FieldByName("Symbol");
-  bid_ = &table.FieldByName("Bid");
-  offer_ = &table.FieldByName("Offer");
-  price_ = &table.FieldByName("Price");
-  bid_size_ = &table.FieldByName("BidSize");
-  volume_ = &table.FieldByName("Volume");
-  offer_size_ = &table.FieldByName("OfferSize");
-}
-
 DayWalk TickScan::Walk(rtl::TDateTime first, const TickWindow& window) const {
   return DayWalk{symbol_, first, window.dateEnd, window.dateBegin, window.timeBegin};
 }
@@ -55,19 +45,19 @@ void TickScan::ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWind
   const bool last_day = day == window.dateEnd;
   const int64_t begin_ms = rtl::ToMilliseconds(window.timeBegin);
   const int64_t end_ms = rtl::ToMilliseconds(window.timeEnd);
-  BindFields(table);
+  const TickFields f(table);
   while (!table.Eof()) {
     // The index folds case, so rows of "abc" and "ABC" interleave; only the
     // exact symbol belongs to this reply, and the first other row ends it.
-    if (symbol_field_->AsStringView() != symbol_) break;
+    if (f.Symbol.AsStringView() != symbol_) break;
     if (first_day || last_day) {
-      const int64_t t = rtl::ToMilliseconds(time_->AsDateTime());
+      const int64_t t = rtl::ToMilliseconds(f.Time.AsDateTime());
       if (first_day && t < begin_ms) break;
       if (last_day && t > end_ms) break;
     }
-    const double price = price_->AsFloat();
+    const double price = f.Price.AsFloat();
     if (!(price_change_only_ && price == last_price_)) {
-      WriteLine();
+      WriteLine(f);
       ++counter_;
       last_price_ = price;
     }
@@ -75,17 +65,17 @@ void TickScan::ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWind
   }
 }
 
-void TickScan::WriteLine() {
+void TickScan::WriteLine(const TickFields& f) {
   line_.assign("TICK|");
   rtl::AppendInt(line_, counter_);
   line_ += '|';
-  date_->AppendText(line_);
+  f.Date.AppendText(line_);
   line_ += '|';
-  rtl::AppendDateTime(line_, "hh:nn:ss", time_->AsDateTime());
+  rtl::AppendDateTime(line_, "hh:nn:ss", f.Time.AsDateTime());
   line_ += '|';
   // Sizes go out as BidSize, OfferSize, Volume, not in stored order.
-  for (engine::TField* f : {bid_, offer_, price_, bid_size_, offer_size_, volume_}) {
-    f->AppendText(line_);
+  for (engine::TField* field : {&f.Bid, &f.Offer, &f.Price, &f.BidSize, &f.OfferSize, &f.Volume}) {
+    field->AppendText(line_);
     line_ += '|';
   }
   line_ += "\r\n";

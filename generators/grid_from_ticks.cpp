@@ -260,15 +260,7 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
     }
   };
   WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime) {
-    engine::TField& fSymbol = table.FieldByName("Symbol");
-    engine::TField& fDate = table.FieldByName("Date");
-    engine::TField& fTime = table.FieldByName("Time");
-    engine::TField& fBid = table.FieldByName("Bid");
-    engine::TField& fOffer = table.FieldByName("Offer");
-    engine::TField& fPrice = table.FieldByName("Price");
-    engine::TField& fBidSize = table.FieldByName("BidSize");
-    engine::TField& fOfferSize = table.FieldByName("OfferSize");
-    engine::TField& fVolume = table.FieldByName("Volume");
+    const TickFields f(table);
 
     // The day list: the symbol's ticks of this day in index order, released
     // when the day is done. Room for as many ticks as the day before had
@@ -277,10 +269,10 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
     ticks.reserve(LastDayTicks);
     int64_t DayEnd = 0;
     for (; !table.Eof(); table.Next()) {
-      if (fSymbol.AsStringView() != Symbol) break;
+      if (f.Symbol.AsStringView() != Symbol) break;
       THisttableRecord r;
-      r.Date = StoredDay(fDate, table.TableName);
-      r.Time = StoredSecond(fTime, table.TableName);
+      r.Date = StoredDay(f.Date, table.TableName);
+      r.Time = StoredSecond(f.Time, table.TableName);
       // Every row of a day table carries the same date; the first row found
       // sets the day's anchors.
       if (ticks.empty()) {
@@ -288,12 +280,12 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       } else if (r.Stamp() > DayEnd) {
         break;
       }
-      r.Bid = fBid.AsFloat();
-      r.Offer = fOffer.AsFloat();
-      r.Price = fPrice.AsFloat();
-      r.BidSize = rtl::RoundHalfEven(fBidSize.AsFloat());
-      r.OfferSize = rtl::RoundHalfEven(fOfferSize.AsFloat());
-      r.Volume = rtl::RoundHalfEven(fVolume.AsFloat());
+      r.Bid = f.Bid.AsFloat();
+      r.Offer = f.Offer.AsFloat();
+      r.Price = f.Price.AsFloat();
+      r.BidSize = rtl::RoundHalfEven(f.BidSize.AsFloat());
+      r.OfferSize = rtl::RoundHalfEven(f.OfferSize.AsFloat());
+      r.Volume = rtl::RoundHalfEven(f.Volume.AsFloat());
       ticks.push_back(r);
     }
     table.Close();

@@ -40,14 +40,7 @@ void THistData::GenInterval4(const std::string& Symbol, int DayCount, TDateTime 
   const double Step = Interval / 86400.0;
   TWebResponse& out = *Response;
 
-  if (!IntervalQuery) {
-    zetlog::Log("Create Interval Query  faile For Model 6");
-    return;
-  }
-  if (!FIsValidSymbolQuery) {
-    zetlog::Log("Create FIsValidSymbolQuery Query  faile For Model 6");
-    return;
-  }
+  if (!ModuleQueriesMade(IntervalQuery.get(), FIsValidSymbolQuery.get(), "6")) return;
   engine::TQuery& query = *IntervalQuery;
   query.Close();
   query.ClearSQL();

@@ -10,11 +10,12 @@
 // logs which query is missing, and its reply stays empty.
 #include <string>
 
+#include "data/day_scan.h"
 #include "data/lookups.h"
-#include "generators/tick_scan.h"
-#include "service/reply_lines.h"
+#include "generators/tick_lines.h"
 #include "log/zetUtilities.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 
 namespace hist {
 
@@ -45,14 +46,7 @@ void THistData::DoGenUWIntraday(const std::string& Symbol, TWebResponse& Respons
   TickScan scan(Response, Symbol, priceChangeOnly);
 
   zetlog::Log("Create DB faile For Model 3");
-  if (!IntervalQuery) {
-    zetlog::Log("Create Interval Query  faile For Model 3");
-    return;
-  }
-  if (!FIsValidSymbolQuery) {
-    zetlog::Log("Create FIsValidSymbolQuery Query  faile For Model 3");
-    return;
-  }
+  if (!ModuleQueriesMade(IntervalQuery.get(), FIsValidSymbolQuery.get(), "3")) return;
   if (!IsValidProduct(Symbol, FIsValidSymbolQuery.get())) {
     SendNoData(Response);
     zetlog::Log("Symbol is invalid:" + Symbol);

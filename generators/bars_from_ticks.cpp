@@ -45,25 +45,21 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
   WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime Day) {
     const bool FirstDay = Day == DateStart;
     const bool LastDay = Day == DateOver;
-    engine::TField& fSymbol = table.FieldByName("Symbol");
-    engine::TField& fDate = table.FieldByName("Date");
-    engine::TField& fTime = table.FieldByName("Time");
-    engine::TField& fPrice = table.FieldByName("Price");
-    engine::TField& fVolume = table.FieldByName("Volume");
+    const TickFields f(table);
 
     // 0 means no bar yet; a tick whose bar starts at the epoch itself is then
     // taken as continuing it, as the comparison with 0 has always done.
     int64_t BarStartMs = 0;
     int64_t BarVolumeBase = 0;
     for (; !table.Eof(); table.Next()) {
-      if (fSymbol.AsStringView() != Symbol) break;
-      const int64_t TimeMs = rtl::ToMilliseconds(fTime.AsDateTime());
+      if (f.Symbol.AsStringView() != Symbol) break;
+      const int64_t TimeMs = rtl::ToMilliseconds(f.Time.AsDateTime());
       if (FirstDay && TimeMs < TimeStartMs) break;
       if (LastDay && TimeMs > TimeOverMs) break;
 
-      const double Price = fPrice.AsFloat();
-      const int64_t Volume = rtl::RoundHalfEven(fVolume.AsFloat());
-      const int64_t StampMs = rtl::ToMilliseconds(fDate.AsDateTime()) + TimeMs;
+      const double Price = f.Price.AsFloat();
+      const int64_t Volume = rtl::RoundHalfEven(f.Volume.AsFloat());
+      const int64_t StampMs = rtl::ToMilliseconds(f.Date.AsDateTime()) + TimeMs;
       const int64_t TickBarMs = rtl::FloorDiv(StampMs, IntervalMs) * IntervalMs;
 
       if (TickBarMs != BarStartMs) {

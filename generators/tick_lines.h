@@ -8,8 +8,8 @@
 // Times are compared in whole milliseconds, the resolution the day tables
 // store, so that a tick stamped exactly at a window bound is inside it however
 // the bound's double was computed.
-#ifndef HISTDATA_GENERATORS_TICK_SCAN_H_
-#define HISTDATA_GENERATORS_TICK_SCAN_H_
+#ifndef HISTDATA_GENERATORS_TICK_LINES_H_
+#define HISTDATA_GENERATORS_TICK_LINES_H_
 
 #include <cstdint>
 #include <string>
@@ -51,8 +51,7 @@ class TickScan {
   bool WroteAny() const { return counter_ != 0; }
 
  private:
-  void BindFields(engine::TTable& table);
-  void WriteLine();
+  void WriteLine(const TickFields& f);
 
   TWebResponse& response_;
   std::string_view symbol_;
@@ -60,16 +59,6 @@ class TickScan {
   int counter_ = 0;
   double last_price_ = 0.0;
   std::string line_;
-  // Looked up once per table open, not per row.
-  engine::TField* date_ = nullptr;
-  engine::TField* time_ = nullptr;
-  engine::TField* symbol_field_ = nullptr;
-  engine::TField* bid_ = nullptr;
-  engine::TField* offer_ = nullptr;
-  engine::TField* price_ = nullptr;
-  engine::TField* bid_size_ = nullptr;
-  engine::TField* volume_ = nullptr;
-  engine::TField* offer_size_ = nullptr;
 };
 
 // "Enter <name>(Symbol[..],timeBegin[..],timeEnd[..],dateBegin[..],dateEnd[..],DayCount[..])."
@@ -79,4 +68,4 @@ std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
 
 }  // namespace hist
 
-#endif  // HISTDATA_GENERATORS_TICK_SCAN_H_
+#endif  // HISTDATA_GENERATORS_TICK_LINES_H_

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "data/day_scan.h"
-#include "generators/tick_scan.h"
+#include "generators/tick_lines.h"
 #include "log/zetUtilities.h"
 #include "service/hist.h"
 

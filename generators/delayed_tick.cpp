@@ -67,24 +67,17 @@ struct KeptTick {
 void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited, int64_t cutoff_ms,
                   KeptTick& kept) {
   table.Open();
-  engine::TField& time = table.FieldByName("Time");
-  engine::TField& sym = table.FieldByName("Symbol");
-  engine::TField& bid = table.FieldByName("Bid");
-  engine::TField& offer = table.FieldByName("Offer");
-  engine::TField& price = table.FieldByName("Price");
-  engine::TField& bid_size = table.FieldByName("BidSize");
-  engine::TField& offer_size = table.FieldByName("OfferSize");
-  engine::TField& volume = table.FieldByName("Volume");
+  const TickFields f(table);
   auto keep = [&] {
-    kept.time = time.AsDateTime();
-    kept.bid = bid.AsFloat();
-    kept.offer = offer.AsFloat();
-    kept.price = price.AsFloat();
-    kept.bid_size = rtl::RoundHalfEven(bid_size.AsFloat());
-    kept.offer_size = rtl::RoundHalfEven(offer_size.AsFloat());
-    kept.volume = rtl::RoundHalfEven(volume.AsFloat());
+    kept.time = f.Time.AsDateTime();
+    kept.bid = f.Bid.AsFloat();
+    kept.offer = f.Offer.AsFloat();
+    kept.price = f.Price.AsFloat();
+    kept.bid_size = rtl::RoundHalfEven(f.BidSize.AsFloat());
+    kept.offer_size = rtl::RoundHalfEven(f.OfferSize.AsFloat());
+    kept.volume = rtl::RoundHalfEven(f.Volume.AsFloat());
   };
-  auto within = [&] { return !limited || rtl::ToMilliseconds(time.AsDateTime()) <= cutoff_ms; };
+  auto within = [&] { return !limited || rtl::ToMilliseconds(f.Time.AsDateTime()) <= cutoff_ms; };
   // The store compares stored times, not their milliseconds: the bound takes
   // in every row of the cut-off's millisecond, and the row found is checked.
   const double before = static_cast<double>(cutoff_ms + 1) / static_cast<double>(rtl::kMsPerDay);
@@ -93,14 +86,14 @@ void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited
       table.Close();
       return;
     }
-    if (sym.AsStringView() == symbol && within()) {
+    if (f.Symbol.AsStringView() == symbol && within()) {
       keep();
       table.Close();
       return;
     }
   }
   table.FindNearest(symbol);
-  while (!table.Eof() && sym.AsStringView() == symbol && within()) {
+  while (!table.Eof() && f.Symbol.AsStringView() == symbol && within()) {
     keep();
     table.Next();
   }
