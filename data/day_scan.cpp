@@ -1,6 +1,7 @@
 #include "data/day_scan.h"
 
 #include "data/lookups.h"
+#include "platform/rtl/numbers.h"
 
 namespace hist {
 
@@ -19,6 +20,17 @@ TickFields::TickFields(engine::TTable& table)
       BidSize(table.FieldByName("BidSize")),
       Volume(table.FieldByName("Volume")),
       OfferSize(table.FieldByName("OfferSize")) {}
+
+TickQuote TickFields::Quote() const {
+  TickQuote q;
+  q.Bid = Bid.AsFloat();
+  q.Offer = Offer.AsFloat();
+  q.Price = Price.AsFloat();
+  q.BidSize = rtl::RoundHalfEven(BidSize.AsFloat());
+  q.OfferSize = rtl::RoundHalfEven(OfferSize.AsFloat());
+  q.Volume = rtl::RoundHalfEven(Volume.AsFloat());
+  return q;
+}
 
 const std::string& NameDayTable(engine::TTable& table, rtl::TDateTime day) {
   table.Close();

@@ -4,6 +4,7 @@
 #ifndef HISTDATA_DATA_DAY_SCAN_H_
 #define HISTDATA_DATA_DAY_SCAN_H_
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -36,17 +37,20 @@ struct DayWalk {
   rtl::TDateTime timedDay = 0, time = 0;
 };
 
-// Walks the days of `walk` over `table`: names each day's table, calls
-// `named(name)`, then for a day with a table opens it at the symbol's key and
-// calls `read(table, day)`, for a day without one calls `missing(day)`. The
-// table is closed after each day and whenever the walk ends, a failed read
-// included.
+// The defaults of WalkDays: a day without a table is passed over, and a
+// table's name is not looked at.
 struct SkipMissingDay {
   void operator()(rtl::TDateTime) const {}
 };
 struct IgnoreDayName {
   void operator()(const std::string&) const {}
 };
+
+// Walks the days of `walk` over `table`: names each day's table, calls
+// `named(name)`, then for a day with a table opens it at the symbol's key and
+// calls `read(table, day)`, for a day without one calls `missing(day)`. The
+// table is closed after each day and whenever the walk ends, a failed read
+// included.
 template <class Read, class Missing = SkipMissingDay, class Named = IgnoreDayName>
 void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing = {},
               Named&& named = {});
@@ -58,9 +62,22 @@ void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&&
 bool OpenDayTableAt(engine::TTable& table, std::string_view symbol);
 bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
 
+// A tick's quote: prices as stored, sizes and the day's running volume
+// rounded half to even.
+struct TickQuote {
+  double Bid = 0;
+  double Offer = 0;
+  double Price = 0;
+  int32_t BidSize = 0;
+  int32_t OfferSize = 0;
+  int32_t Volume = 0;
+};
+
 // The fields of an open day table, looked up once per open, not per row.
 struct TickFields {
   explicit TickFields(engine::TTable& table);
+  // The quote of the current row.
+  TickQuote Quote() const;
   engine::TField& Date;
   engine::TField& Time;
   engine::TField& Symbol;

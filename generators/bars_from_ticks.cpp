@@ -26,7 +26,7 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
   TWebResponse& out = *Response;
   GenStockName(Symbol);
   if (!IsValidBarInterval(Interval)) {
-    SendErrorMsg(kInvalidIntervalMsg, out);
+    SendInvalidInterval(out);
     return;
   }
 

@@ -54,8 +54,7 @@ TDateTime OldestDayBefore(const std::vector<std::string>& names, TDateTime today
 // exactly at midnight is taken to be.
 struct KeptTick {
   double time = 0.0;
-  double bid = 0.0, offer = 0.0, price = 0.0;
-  int32_t bid_size = 0, offer_size = 0, volume = 0;
+  TickQuote quote;
 };
 
 // Keeps each row of `symbol` from the symbol's first row on while its time is
@@ -70,12 +69,7 @@ void KeepLastTick(engine::TTable& table, const std::string& symbol, bool limited
   const TickFields f(table);
   auto keep = [&] {
     kept.time = f.Time.AsDateTime();
-    kept.bid = f.Bid.AsFloat();
-    kept.offer = f.Offer.AsFloat();
-    kept.price = f.Price.AsFloat();
-    kept.bid_size = rtl::RoundHalfEven(f.BidSize.AsFloat());
-    kept.offer_size = rtl::RoundHalfEven(f.OfferSize.AsFloat());
-    kept.volume = rtl::RoundHalfEven(f.Volume.AsFloat());
+    kept.quote = f.Quote();
   };
   auto within = [&] { return !limited || rtl::ToMilliseconds(f.Time.AsDateTime()) <= cutoff_ms; };
   // The store compares stored times, not their milliseconds: the bound takes
@@ -140,17 +134,17 @@ void THistData::GenDelay(const std::string& Symbol, TWebResponse& Response) {
   line += '|';
   rtl::AppendDateTime(line, "hh:nn:ss", kept.time);
   line += '|';
-  rtl::AppendFixed(line, kept.bid, 2);
+  rtl::AppendFixed(line, kept.quote.Bid, 2);
   line += '|';
-  rtl::AppendFixed(line, kept.offer, 2);
+  rtl::AppendFixed(line, kept.quote.Offer, 2);
   line += '|';
-  rtl::AppendFixed(line, kept.price, 2);
+  rtl::AppendFixed(line, kept.quote.Price, 2);
   line += '|';
-  rtl::AppendInt(line, kept.bid_size);
+  rtl::AppendInt(line, kept.quote.BidSize);
   line += '|';
-  rtl::AppendInt(line, kept.offer_size);
+  rtl::AppendInt(line, kept.quote.OfferSize);
   line += '|';
-  rtl::AppendInt(line, kept.volume);
+  rtl::AppendInt(line, kept.quote.Volume);
   line += "|\r\n";
   Response.SendLine(line);
 }

@@ -37,16 +37,10 @@ namespace {
 // One tick as read from a tick table. The date and time are kept as the
 // whole seconds of their text forms ("yyyy/m/d", "hh:nn:ss"), which is all
 // that bars are formed from; sizes and volume are rounded half to even.
-class THisttableRecord {
+class THisttableRecord : public TickQuote {
  public:
   int64_t Date = 0;  // day since the epoch
   int64_t Time = 0;  // second of the day
-  double Bid = 0;
-  double Offer = 0;
-  double Price = 0;
-  int32_t BidSize = 0;
-  int32_t OfferSize = 0;
-  int32_t Volume = 0;  // the day's running total
 
   // The time stamp: date and time combined, to the whole second.
   int64_t Stamp() const { return Date * 86400 + Time; }
@@ -235,7 +229,7 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
   const ProcessSettings settings = CurrentSettings();
   GenStockName(Symbol);
   if (!IsValidBarInterval(interval)) {
-    SendErrorMsg(kInvalidIntervalMsg, out);
+    SendInvalidInterval(out);
     return;
   }
 
@@ -280,12 +274,7 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       } else if (r.Stamp() > DayEnd) {
         break;
       }
-      r.Bid = f.Bid.AsFloat();
-      r.Offer = f.Offer.AsFloat();
-      r.Price = f.Price.AsFloat();
-      r.BidSize = rtl::RoundHalfEven(f.BidSize.AsFloat());
-      r.OfferSize = rtl::RoundHalfEven(f.OfferSize.AsFloat());
-      r.Volume = rtl::RoundHalfEven(f.Volume.AsFloat());
+      static_cast<TickQuote&>(r) = f.Quote();
       ticks.push_back(r);
     }
     table.Close();

@@ -15,19 +15,10 @@ std::string IntradayEntryLine(std::string_view name, std::string_view symbol,
   std::string line = zetlog::LogTimePrefix();
   line += "Enter ";
   line += name;
-  line += "(Symbol[";
-  line += symbol;
-  line += "],timeBegin[";
-  rtl::AppendDateTime(line, "hh:nn:ss", window.timeBegin);
-  line += "],timeEnd[";
-  rtl::AppendDateTime(line, "hh:nn:ss", window.timeEnd);
-  line += "],dateBegin[";
-  rtl::AppendDateTime(line, "yyyy/mm/dd", window.dateBegin);
-  line += "],dateEnd[";
-  rtl::AppendDateTime(line, "yyyy/mm/dd", window.dateEnd);
-  line += "],DayCount[";
-  rtl::AppendInt(line, DayCount);
-  line += "]).";
+  line += '(';
+  line += WindowText(symbol, window.timeBegin, window.timeEnd, window.dateBegin, window.dateEnd,
+                     DayCount);
+  line += ").";
   return line;
 }
 

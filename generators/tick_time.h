@@ -36,9 +36,6 @@ inline rtl::TDateTime FromMilliseconds(int64_t ms) {
 // Whether an interval can form bars; slots of no length would never advance.
 inline bool IsValidBarInterval(int interval) { return interval > 0; }
 
-// The reply to an interval of 0 or less, given instead of any other line.
-inline constexpr const char* kInvalidIntervalMsg = "ERROR|Invalid interval.|";
-
 }  // namespace hist
 
 #endif  // HISTDATA_GENERATORS_TICK_TIME_H_

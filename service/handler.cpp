@@ -27,6 +27,7 @@
 #include "platform/rtl/numbers.h"
 #include "service/globals.h"
 #include "service/hist.h"
+#include "service/reply_lines.h"
 #include "service/request_fields.h"
 #include "service/web.h"
 #include "settings/zetini.h"
@@ -43,17 +44,6 @@ constexpr int kInterdayTries = 3;
 std::string ReadKorva(const char* key, const char* default_value) {
   std::unique_ptr<zetini::TIniFile> ini = zetini::zetIniFile();
   return ini->ReadString("KORVA", key, default_value);
-}
-
-std::string TimeText(TDateTime t) { return rtl::FormatDateTime("hh:nn:ss", t); }
-std::string DateText(TDateTime d) { return rtl::FormatDateTime("yyyy/mm/dd", d); }
-
-// The request's window, as the error lines of modes 3 and 6 show it.
-std::string WindowText(const std::string& symbol, TDateTime timeStart, TDateTime timeOver,
-                       TDateTime dateStart, TDateTime dateOver, int dayCount) {
-  return "Symbol[" + symbol + "],timeBegin[" + TimeText(timeStart) + "],timeEnd[" +
-         TimeText(timeOver) + "],dateBegin[" + DateText(dateStart) + "],dateEnd[" +
-         DateText(dateOver) + "],DayCount[" + std::to_string(dayCount) + "]";
 }
 
 // How far the first bar of the UW calculation starts before the requested

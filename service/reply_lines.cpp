@@ -30,6 +30,10 @@ void SendNoData(TWebResponse& response) {
   SendRecordNotFound(response);
 }
 
+void SendInvalidInterval(TWebResponse& response) {
+  SendErrorMsg("ERROR|Invalid interval.|", response);
+}
+
 void SendNameLines(TWebResponse& response, engine::TField& english, engine::TField& chinese) {
   std::string line = "NOTE|ENAME|";
   english.AppendText(line);
@@ -58,6 +62,24 @@ void AppendPrices(std::string& line, double open, double high, double low, doubl
     rtl::AppendFixed(line, price, decimals);
     line += '|';
   }
+}
+
+std::string WindowText(std::string_view symbol, rtl::TDateTime timeBegin, rtl::TDateTime timeEnd,
+                       rtl::TDateTime dateBegin, rtl::TDateTime dateEnd, int dayCount) {
+  std::string text = "Symbol[";
+  text += symbol;
+  text += "],timeBegin[";
+  rtl::AppendDateTime(text, "hh:nn:ss", timeBegin);
+  text += "],timeEnd[";
+  rtl::AppendDateTime(text, "hh:nn:ss", timeEnd);
+  text += "],dateBegin[";
+  rtl::AppendDateTime(text, "yyyy/mm/dd", dateBegin);
+  text += "],dateEnd[";
+  rtl::AppendDateTime(text, "yyyy/mm/dd", dateEnd);
+  text += "],DayCount[";
+  rtl::AppendInt(text, dayCount);
+  text += ']';
+  return text;
 }
 
 }  // namespace hist

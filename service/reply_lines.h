@@ -30,6 +30,9 @@ void SendNoDataForDate(TWebResponse& response);
 // SendNoDataForDate then SendRecordNotFound: a reply that found nothing.
 void SendNoData(TWebResponse& response);
 
+// "ERROR|Invalid interval.|" and CR LF: the reply to bars of no length.
+void SendInvalidInterval(TWebResponse& response);
+
 // "NOTE|ENAME|<english>|" and "NOTE|CNAME|<chinese>|", each with CR LF.
 void SendNameLines(TWebResponse& response, engine::TField& english, engine::TField& chinese);
 
@@ -40,6 +43,12 @@ void BeginBarLine(std::string& line, std::string_view kind, int64_t number, rtl:
 // Appends "open|high|low|close|" with `decimals` decimals each.
 void AppendPrices(std::string& line, double open, double high, double low, double close,
                   int decimals);
+
+// "Symbol[<symbol>],timeBegin[hh:nn:ss],timeEnd[hh:nn:ss],dateBegin[yyyy/mm/dd],
+// dateEnd[yyyy/mm/dd],DayCount[<n>]": a request's window as the entry and
+// exception lines of the log name it.
+std::string WindowText(std::string_view symbol, rtl::TDateTime timeBegin, rtl::TDateTime timeEnd,
+                       rtl::TDateTime dateBegin, rtl::TDateTime dateEnd, int dayCount);
 
 }  // namespace hist
 

@@ -59,6 +59,18 @@ void AppendDateText(std::string& out, FieldType type, double v) {
   }
 }
 
+// A null, whole or float value as a double; false for text, which each
+// reader parses in its own form.
+bool NumberOf(const Value& v, double& out) {
+  switch (v.kind) {
+    case Value::Kind::kNull: out = 0; return true;
+    case Value::Kind::kInteger: out = static_cast<double>(v.i); return true;
+    case Value::Kind::kFloat: out = v.d; return true;
+    case Value::Kind::kText: break;
+  }
+  return false;
+}
+
 }  // namespace
 
 const Value& TField::value() const {
@@ -104,13 +116,8 @@ void TField::AppendText(std::string& out) const {
 
 double TField::AsFloat() const {
   const Value& v = value();
-  switch (v.kind) {
-    case Value::Kind::kNull: return 0;
-    case Value::Kind::kInteger: return static_cast<double>(v.i);
-    case Value::Kind::kFloat: return v.d;
-    case Value::Kind::kText: break;
-  }
   double d = 0;
+  if (NumberOf(v, d)) return d;
   if (Trim(v.s).empty()) return 0;
   if (!ParseFloat(v.s, d)) throw EDatabaseError("'" + v.s + "' is not a valid floating point value");
   return d;
@@ -134,14 +141,9 @@ int32_t TField::AsInteger() const {
 
 double TField::AsDateTime() const {
   const Value& v = value();
-  switch (v.kind) {
-    case Value::Kind::kNull: return 0;
-    case Value::Kind::kInteger: return static_cast<double>(v.i);
-    case Value::Kind::kFloat: return v.d;
-    case Value::Kind::kText: break;
-  }
-  if (Trim(v.s).empty()) return 0;
   double d = 0;
+  if (NumberOf(v, d)) return d;
+  if (Trim(v.s).empty()) return 0;
   if (ParseDateTime(v.s, d)) return d;
   throw EDatabaseError("'" + v.s + "' is not a valid date and time");
 }
