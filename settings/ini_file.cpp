@@ -48,12 +48,6 @@ std::string_view TrimRight(std::string_view s) {
 
 std::string_view Trim(std::string_view s) { return TrimRight(TrimLeft(s)); }
 
-std::string LowerCopy(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = rtl::LowerAscii(c);
-  return out;
-}
-
 // No settings file is this large; the cap keeps a damaged or runaway file
 // from costing every read (five per request) time and memory: a settings
 // file replaced by a huge one still leaves requests served at their pace.
@@ -214,7 +208,7 @@ void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::stri
 
   // The first entry of each name, as a lookup by name would find it.
   std::unordered_map<std::string, const Entry*> first;
-  for (const Entry& e : entries) first.emplace(LowerCopy(e.name), &e);
+  for (const Entry& e : entries) first.emplace(rtl::LowerAscii(e.name), &e);
 
   // Key names as the fixed buffer holds them: a name that does not fit is
   // cut short and ends the list.
@@ -239,12 +233,12 @@ void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::stri
     index.clear();
     for (size_t i = 0; i < list.size(); ++i) {
       const std::string_view entry = list[i];
-      index.emplace(LowerCopy(entry.substr(0, entry.find('='))), i);
+      index.emplace(rtl::LowerAscii(entry.substr(0, entry.find('='))), i);
     }
   };
   rebuild();
   for (std::string_view name : names) {
-    const std::string lower = LowerCopy(name);
+    const std::string lower = rtl::LowerAscii(name);
     auto it = first.find(lower);
     const std::string value =
         (it != first.end() && it->second->has_value) ? ValueText(it->second->value) : "";

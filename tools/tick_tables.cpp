@@ -55,7 +55,7 @@ int64_t LastTickId(const engine::AliasTarget& target, engine::Connection& connec
     if (v.kind == engine::Value::Kind::kFloat) last = std::max(last, static_cast<int64_t>(v.d));
   };
   if (target.driver == engine::AliasTarget::Driver::kPostgres) {
-    // The table name is made by TickTableName, never taken from input.
+    // The table name is made by engine::DayTableName, never taken from input.
     auto cursor = connection.Query(Plain("SELECT max(id) FROM " + table), {});
     if (cursor->Next(row) && !row.empty()) take(row[0]);
     return last;

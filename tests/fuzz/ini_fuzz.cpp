@@ -6,16 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/rtl/text.h"
 #include "settings/zetini.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return s;
-}
 
 // The name of the first "[...]" line, so that sections the input invents
 // are read too.
@@ -41,7 +36,7 @@ void CheckSection(const zetini::TIniFile& ini, const std::string& section, bool 
     const std::string name = entry.substr(0, eq);
     const std::string value = entry.substr(eq + 1);
     FUZZ_CHECK(!value.empty() && value.size() <= 2047);
-    FUZZ_CHECK(names.insert(Lower(name)).second);
+    FUZZ_CHECK(names.insert(rtl::LowerAscii(name)).second);
     // Past the key-name buffer a name may be cut short; below it every
     // name is whole and reads the same value both ways.
     if (whole_names) FUZZ_CHECK(ini.ReadString(section, name, "") == value);
