@@ -29,8 +29,8 @@ fi
 
 configure() {  # configure BUILD_DIR FLAGS
   # -O1 keeps the instrumented build and its tests quick; frame pointers give
-  # whole stacks in reports.
-  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+  # whole stacks in reports. The benchmarks are no tests: not built.
+  cmake -S . -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON \
     -DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache \
     -DCMAKE_CXX_FLAGS="-O1 -fno-omit-frame-pointer $2" \
     -DCMAKE_EXE_LINKER_FLAGS="$2" -DCMAKE_SHARED_LINKER_FLAGS="$2" >/dev/null
