@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "platform/os/named_lock.h"
+#include "platform/os/process_lifetime.h"
 #include "platform/rtl/datetime.h"
 
 namespace hist {
@@ -23,7 +24,7 @@ struct SessionState {
 
 // Never destroyed: a module made while the process exits may still ask.
 SessionState& Sessions() {
-  static auto* state = new SessionState;
+  static auto* state = os::KeptForProcess(new SessionState);
   return *state;
 }
 
@@ -33,7 +34,7 @@ struct DSNState {
 };
 
 DSNState& DSN() {
-  static auto* state = new DSNState;
+  static auto* state = os::KeptForProcess(new DSNState);
   return *state;
 }
 

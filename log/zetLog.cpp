@@ -13,6 +13,7 @@
 
 #include "platform/os/files.h"
 #include "platform/os/named_lock.h"
+#include "platform/os/process_lifetime.h"
 #include "platform/rtl/datetime.h"
 
 namespace zetlog {
@@ -28,7 +29,7 @@ struct LogState {
 
 // Never destroyed: request threads may still log while the process exits.
 LogState& State() {
-  static auto* state = new LogState;
+  static auto* state = os::KeptForProcess(new LogState);
   return *state;
 }
 

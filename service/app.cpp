@@ -12,6 +12,7 @@
 #include "log/zetUtilities.h"
 #include "platform/engine/errors.h"
 #include "platform/engine/request_scope.h"
+#include "platform/os/process_lifetime.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
 #include "settings/zetini.h"
@@ -55,7 +56,7 @@ std::unique_ptr<THistData> MakeHistData() { return std::make_unique<THistData>()
 // the process's exit handlers), so neither may be an object with a
 // destructor of its own.
 std::mutex& AppLock() {
-  static std::mutex* lock = new std::mutex;
+  static std::mutex* lock = os::KeptForProcess(new std::mutex);
   return *lock;
 }
 std::atomic<TWebApplication*> g_app{nullptr};

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/metrics/metrics.h"
+#include "platform/os/process_lifetime.h"
 
 namespace hist {
 
@@ -52,7 +53,7 @@ struct ServiceSeries {
 };
 
 ServiceSeries& Series() {
-  static ServiceSeries* series = new ServiceSeries;  // counted into until the process ends
+  static ServiceSeries* series = os::KeptForProcess(new ServiceSeries);  // counted into until the process ends
   return *series;
 }
 

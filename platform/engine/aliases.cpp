@@ -10,6 +10,7 @@
 
 #include "platform/engine/errors.h"
 #include "platform/engine/pool.h"
+#include "platform/os/process_lifetime.h"
 #include "platform/rtl/text.h"
 
 namespace engine {
@@ -23,7 +24,7 @@ struct Registry {
 };
 
 Registry& TheRegistry() {
-  static Registry* registry = new Registry;
+  static Registry* registry = os::KeptForProcess(new Registry);
   return *registry;
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/engine/postgres/postgres_driver.h"
 #include "platform/engine/sqlite/sqlite_driver.h"
+#include "platform/os/process_lifetime.h"
 
 namespace engine {
 
@@ -23,7 +24,7 @@ struct Pool {
 };
 
 Pool& ThePool() {
-  static Pool* pool = new Pool;  // outlives every static lease holder
+  static Pool* pool = os::KeptForProcess(new Pool);  // outlives every static lease holder
   return *pool;
 }
 

@@ -3,6 +3,7 @@
 #include <set>
 
 #include "platform/engine/engine.h"
+#include "platform/os/process_lifetime.h"
 
 namespace engine {
 
@@ -15,8 +16,9 @@ struct AutoNames {
   std::set<std::string> taken;
 };
 
+// Never destroyed: a module may give its name back while the process exits.
 AutoNames& Names() {
-  static AutoNames* names = new AutoNames;
+  static AutoNames* names = os::KeptForProcess(new AutoNames);
   return *names;
 }
 

@@ -7,6 +7,8 @@
 #include <cmath>
 #include <stdexcept>
 
+#include "platform/os/process_lifetime.h"
+
 namespace metrics {
 
 namespace {
@@ -201,7 +203,7 @@ std::string Registry::Render() const {
 }
 
 Registry& Default() {
-  static Registry* registry = new Registry;
+  static Registry* registry = os::KeptForProcess(new Registry);
   return *registry;
 }
 

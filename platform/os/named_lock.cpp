@@ -4,11 +4,14 @@
 #include <memory>
 #include <string>
 
+#include "platform/os/process_lifetime.h"
+
 namespace os {
 
 std::mutex& NamedLock(std::string_view name) {
-  static auto* guard = new std::mutex;
-  static auto* locks = new std::map<std::string, std::unique_ptr<std::mutex>, std::less<>>;
+  static auto* guard = KeptForProcess(new std::mutex);
+  static auto* locks =
+      KeptForProcess(new std::map<std::string, std::unique_ptr<std::mutex>, std::less<>>);
   std::lock_guard<std::mutex> lock(*guard);
   auto it = locks->find(name);
   if (it == locks->end()) {
