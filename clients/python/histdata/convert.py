@@ -40,6 +40,18 @@ def _framed(line):
     return line.endswith(b"|\r\n") and line.count(b"\r") == 1 and line.count(b"\n") == 1
 
 
+def _int(text):
+    """The whole number of a field that the DataFrame reads as int64, which
+    takes "7.0" or "7." for 7 as well."""
+    try:
+        return int(text)
+    except ValueError:
+        value = float(text)
+        if not value.is_integer():
+            raise
+        return int(value)
+
+
 def _number(text):
     return float(text) if text else None
 
@@ -66,34 +78,42 @@ def row(layout, line):
     number is returned beside it."""
     if not _framed(line):
         raise ProtocolError(f"a data line not ended by |CR LF: {line!r}")
+    _check_chars((line,), line, layout)
     parts = line[:-3].split(b"|")
     if len(parts) != layout.pipes:
         raise ProtocolError(f"expected {layout.pipes - 2} fields: {line!r}")
     try:
         parts = [p.decode("ascii") for p in parts]
-        number = int(parts[1])
+        number = _int(parts[1])
         values = parts[2:]
         if layout.index == "date":
             out = [parse_stamp(values[0])]
             rest = zip(layout.fields[1:], values[1:])
         else:
-            out = [datetime.combine(parse_date(values[0]), parse_time(values[1]))]
+            y, m, d = map(_int, values[0].split("/"))
+            hh, mm, ss = map(_int, values[1].split(":"))
+            out = [datetime(y, m, d, hh, mm, ss)]
             rest = zip(layout.fields[2:], values[2:])
-        dash = layout.dashes and values[2] == "-"
-        for (_, kind), text in rest:
-            if dash:
-                if text != "-":
-                    raise ValueError(text)
-                out.append(None)
-            elif kind == "volume" and text == "-":
-                out.append(0)
-            elif kind in ("int", "volume"):
-                out.append(_whole(text))
-            else:
-                out.append(_number(text))
-    except ValueError:
+        if layout.dashes:
+            out += _grid_values(values[2:])
+        else:
+            for (_, kind), text in rest:
+                out.append(_whole(text) if kind == "int" else _number(text))
+    except (ValueError, OverflowError):
         raise ProtocolError(f"bad field in {line!r}") from None
     return number, row_type(layout)(*out)
+
+
+def _grid_values(texts):
+    """Open, high, low, close and volume of a grid line. An empty slot has
+    "-" (or nothing) for all five; a price line's "-" volume is none traded."""
+    prices = [None if t in ("", "-") else float(t) for t in texts[:4]]
+    no_volume = texts[4] in ("", "-")
+    if None in prices:
+        if any(p is not None for p in prices) or not no_volume:
+            raise ValueError(texts)
+        return prices + [None]
+    return prices + [0 if no_volume else _whole(texts[4])]
 
 
 # -- DataFrames
@@ -120,6 +140,7 @@ class Columns:
         body = b"".join(lines)
         n = len(lines)
         _check_framing(lines, body, layout.pipes)
+        long_numbers = _check_chars(lines, body, layout)
         split = layout.index == "time"
         if split:
             # Dates and times become numeric fields of their own, which the
@@ -132,13 +153,14 @@ class Columns:
         else:
             kinds = [np.int64, object] + [np.float64] * (len(layout.fields) - 1)
         width = len(kinds) + 2
+        precision = "round_trip" if long_numbers else "high"
         try:
             frame = pd.read_csv(io.BytesIO(body), sep="|", header=None, engine="c",
                                 names=range(width), usecols=range(1, width - 1),
                                 dtype=dict(enumerate(kinds, start=1)),
                                 na_values=["", "-"] if layout.dashes else [""],
-                                keep_default_na=False, float_precision="high")
-        except (ValueError, TypeError) as e:
+                                keep_default_na=False, float_precision=precision)
+        except (ValueError, TypeError, OverflowError) as e:
             raise ProtocolError(f"bad field in a batch of data lines: {e}") from None
         cols = [frame[i].to_numpy() for i in range(1, width - 1)]
         numbers = cols[0]
@@ -172,7 +194,7 @@ class Columns:
             else:
                 data[name] = v
         if layout.dashes:
-            _check_dashes(data)
+            _check_dashes(data, _concat(self.values["volume"], np.float64))
         return pd.DataFrame(data, index=index)
 
 
@@ -180,34 +202,78 @@ def _concat(parts, dtype):
     return np.concatenate(parts) if parts else np.empty(0, dtype)
 
 
+def _whole_numbers(v):
+    """Whether every value of v is a whole number that int64 holds (NaN
+    aside)."""
+    with np.errstate(invalid="ignore"):
+        return bool(((np.floor(v) == v) & (np.abs(v) < 2.0 ** 63) | np.isnan(v)).all())
+
+
 def _ints(v):
     """int64 when every value is whole and present; otherwise the floats, so
     that nothing is lost."""
-    with np.errstate(invalid="ignore"):
-        whole = np.isfinite(v).all() and (np.floor(v) == v).all()
-    return v.astype(np.int64) if whole else v
+    return v.astype(np.int64) if _whole_numbers(v) and not np.isnan(v).any() else v
 
 
 def _grid_volume(v, opens):
-    """A price line's "-" volume is none traded (0); a dash line has none."""
+    """A price line's "-" volume is none traded (0); a dash line has none
+    (NA, or NaN when a volume is not a whole number and the column stays
+    float)."""
     v = np.where(np.isnan(v) & ~np.isnan(opens), 0.0, v)
+    if not _whole_numbers(v):
+        return v
     return pd.array(np.where(np.isnan(v), None, v), dtype="Int64") if np.isnan(v).any() \
         else v.astype(np.int64)
 
 
-def _check_dashes(data):
+def _check_dashes(data, volume):
     prices = np.vstack([data[n] for n in ("open", "high", "low", "close")])
     gaps = np.isnan(prices)
-    if not (gaps.all(axis=0) == gaps.any(axis=0)).all():
+    empty = gaps.all(axis=0)
+    if not (empty == gaps.any(axis=0)).all():
         raise ProtocolError("a bar line with some prices missing")
+    if not np.isnan(volume[empty]).all():
+        raise ProtocolError("a bar line with a volume but no prices")
 
 
 _DATE_TIME_SPLIT = bytes.maketrans(b"/:", b"||")
 
+# What each byte of a data line is to _check_chars: a digit or "." (1), a
+# separator (0), a blank (s), anything else (!), letters included.
+_MARKS = bytes(ord("1") if c in b"0123456789." else ord("0") if c in b"-|/:\r\n"
+               else ord("s") if c == ord(" ") else ord("!") for c in range(256))
+_LONG_NUMBER = b"1" * 13
+
+
+def _check_chars(lines, body, layout):
+    """Refuses what no field the server writes may hold: a letter past the
+    line's kind (an exponent among them), a sign other than "-", a blank
+    outside a daily line's date. Within these bounds Python's float() and
+    pandas' reader take the same texts. Answers whether the batch holds a
+    long number: pandas' fast reader ("high") is off by one unit in the last
+    place for some numbers of 14 or more digits, and its exact one costs
+    twice as much, so only such batches, which replies seldom hold, are read
+    by the exact one."""
+    marks = body.translate(_MARKS)
+    odd = marks.count(b"!") if len(marks) < 1 << 16 else \
+        np.count_nonzero(np.frombuffer(marks, np.uint8) == ord("!"))
+    if odd != len(lines) * len(layout.kind):
+        raise ProtocolError(f"a data line with a character no field holds: {_first_odd(lines)!r}")
+    if b"s" in marks:
+        if layout.index == "time" or any(l.count(b" ") != l.split(b"|", 3)[2].count(b" ")
+                                         for l in lines):
+            raise ProtocolError(f"a blank outside the date of a data line: {_first_odd(lines)!r}")
+    return _LONG_NUMBER in marks
+
+
+def _first_odd(lines):
+    return next((l for l in lines if l.translate(_MARKS).count(b"!") > len(l.split(b"|", 1)[0])
+                 or b" " in l), lines[0])
+
 
 def _check_framing(lines, body, pipes):
     """Each line of the batch ends in |CR LF, holds no other CR or LF and
-    has the layout's number of pipes (counted over the batch)."""
+    has the layout's number of pipes."""
     a = np.frombuffer(body, np.uint8)
     ends = np.flatnonzero(a == 10)
     n = len(lines)
@@ -215,7 +281,10 @@ def _check_framing(lines, body, pipes):
             or not (a[ends - 1] == 13).all() or not (a[ends - 2] == 124).all():
         bad = next(l for l in lines if not _framed(l))
         raise ProtocolError(f"a data line not ended by |CR LF: {bad!r}")
-    if np.count_nonzero(a == 124) != n * pipes:
+    # With the right count over the batch, every line has its own when each
+    # line's last pipe, the one before its CR LF, is where the count puts it.
+    bars = np.flatnonzero(a == 124)
+    if len(bars) != n * pipes or not (bars[pipes - 1::pipes] == ends - 2).all():
         bad = next(l for l in lines if l.count(b"|") != pipes)
         raise ProtocolError(f"expected {pipes - 2} fields: {bad!r}")
 
@@ -228,7 +297,7 @@ def _texts_ns(column, parse):
         raise ProtocolError("a data line without its date")
     try:
         table = np.array([pd.Timestamp(parse(t)).value for t in uniques], dtype=np.int64)
-    except ValueError as e:
+    except (ValueError, OverflowError) as e:
         raise ProtocolError(f"bad date: {e}") from None
     return table[codes]
 

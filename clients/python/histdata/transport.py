@@ -76,7 +76,7 @@ class Connection:
         head = self._buf[:end].decode("latin-1").split("\r\n")
         self._pos = end + 4
         status = head[0].split(" ", 2)
-        if len(status) < 2 or not status[0].startswith("HTTP/") or not status[1].isdigit():
+        if len(status) < 2 or not status[0].startswith("HTTP/") or not _decimal(status[1]):
             raise ProtocolError(f"not an HTTP status line: {head[0]!r}")
         self.status = int(status[1])
         self.reason = status[2] if len(status) > 2 else ""
@@ -102,7 +102,10 @@ class Connection:
         if self.headers.get("transfer-encoding", "").lower() == "chunked":
             return self._chunk_lines()
         if "content-length" in self.headers:
-            pieces = self._sized(int(self.headers["content-length"]))
+            length = self.headers["content-length"]
+            if not _decimal(length):
+                raise ProtocolError(f"bad Content-Length {length!r}")
+            pieces = self._sized(int(length))
         else:
             pieces = self._until_close()
         return _split_lines(pieces)
@@ -128,10 +131,7 @@ class Connection:
                 self._more("inside a chunk size line")
                 buf, pos = self._buf, self._pos
                 continue
-            try:
-                size = int(buf[pos:j], 16)
-            except ValueError:
-                size = _extended_size(buf[pos:j])
+            size = _chunk_size(buf[pos:j])
             start = j + 2
             end = start + size
             if end + 2 > len(buf):
@@ -183,12 +183,23 @@ class Connection:
             yield data
 
 
-def _extended_size(text):
-    """The size of a chunk size line with an extension after ";"."""
-    try:
-        return int(text.split(b";", 1)[0], 16)
-    except ValueError:
-        raise ProtocolError(f"bad chunk size {text!r}") from None
+def _decimal(text):
+    """Whether a head's number is plain ASCII digits (str.isdigit also takes
+    other scripts' digits, which int() refuses)."""
+    return text.isascii() and text.isdigit()
+
+
+def _chunk_size(text):
+    """The size of a chunk size line: hex digits, maybe then ";" and an
+    extension. int() alone would also take a sign, blanks and "_", and a
+    negative size would send the reader back over what it has read."""
+    digits = text if text.isalnum() else text.split(b";", 1)[0].rstrip(b" \t")
+    if digits.isalnum():
+        try:
+            return int(digits, 16)
+        except ValueError:
+            pass
+    raise ProtocolError(f"bad chunk size {text!r}")
 
 
 def _split_lines(pieces):

@@ -6,6 +6,8 @@ import threading
 import unittest
 from datetime import date
 
+import pandas as pd
+
 from histdata import Client, IncompleteReply, NotFound, ProtocolError, ServerBusy
 
 HEAD = b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n\r\n"
@@ -13,6 +15,11 @@ NAMES = [b"NOTE|ENAME|Acme|\r\n", b"NOTE|CNAME|Acme Co|\r\n"]
 TICKS = [b"TICK|%d|2026/12/7|10:00:0%d|1.5|1.6|1.55|100|200|%d|\r\n" % (i, i, 300 + i) for i in range(3)]
 COUNT = b"NOTE|RECORDCOUNT|3|\r\n"
 DAILY = [b"TICK|%d|2026/12/%d|2|1|1.5|1000|1500.5|\r\n" % (i, i + 1) for i in range(2)]
+
+
+def known(value):
+    """None for each way a DataFrame or a row says a value is missing."""
+    return None if value is None or value is pd.NA or value != value else value
 
 
 def chunked(lines, end=True):
@@ -118,6 +125,70 @@ class CutOff(unittest.TestCase):
         df = self.client.daily("X", date(2026, 12, 1), date(2026, 12, 2))
         self.assertEqual(list(df["turnover"]), [1500.5, 1500.5])
         self.assertEqual([d.day for d in df.index], [1, 2])
+
+    def test_hostile_http_framing_is_refused(self):
+        body = chunked(NAMES + TICKS + [COUNT])
+        for reply in (HEAD + b"-2\r\n" + body,                                  # a negative size
+                      HEAD + b"+" + body, HEAD + body[:1] + b"_" + body[1:],
+                      HEAD.replace(b"200", b"\xb200") + body,                     # not ASCII digits
+                      HEAD.replace(b"Transfer-Encoding: chunked", b"Content-Length: -1")):
+            with self.subTest(reply=reply[:120]):
+                self.answer(reply)
+                with self.assertRaises(ProtocolError):
+                    self.client.ticks("X")
+
+    def test_frames_and_rows_take_the_same_fields(self):
+        # Each line is taken or refused alike by the DataFrame and the rows,
+        # and a number taken is the one its text says.
+        def tick(fields):
+            return b"TICK|0|" + fields + b"|\r\n"
+        refused = [tick(b"2026/12/7|10:00:00|1_0|1|1|1|1|1"),    # float() alone takes these
+                   tick(b"2026/12/7|10:00:00|1e3|1|1|1|1|1"),
+                   tick(b"2026/12/7|10:00:00|+1|1|1|1|1|1"),
+                   tick(b"2026/12/7|10:00:00| 1|1|1|1|1|1"),
+                   tick(b"2026/12/7|10:00:00|NAN|1|1|1|1|1"),
+                   tick(b"99999999999999999999/1/1|10:00:00|1|1|1|1|1|1"),
+                   tick(b"2026/12/7|10:00|1|1|1|1|1|1"),
+                   tick(b"2026/12/7|10:00:00|1|1|1|1|") +       # a field moved to the next line
+                   tick(b"2026/12/7|10:00:01||1|1|1|1|1|1").replace(b"|0|", b"|1|", 1)]
+        for line in refused:
+            with self.subTest(line=line):
+                self.answer(HEAD + chunked([line, b"NOTE|RECORDCOUNT|%d|\r\n" % line.count(b"\n")]),
+                            HEAD + chunked([line, b"NOTE|RECORDCOUNT|%d|\r\n" % line.count(b"\n")]))
+                with self.assertRaises(ProtocolError):
+                    self.client.ticks("X")
+                with self.assertRaises(ProtocolError):
+                    list(self.client.ticks("X", stream=True))
+        prices = (b"60.699999999999996", b"9223372036854775808", b"123456789012.34")
+        line = tick(b"2026/12/7|10:00:00|" + b"|".join(prices) + b"|1|1|98765432109876543210")
+        for stream in (False, True):
+            with self.subTest(stream=stream):
+                self.answer(HEAD + chunked([line, b"NOTE|RECORDCOUNT|1|\r\n"]))
+                got = self.client.ticks("X", stream=stream)
+                got = next(iter(got)) if stream else next(got.itertuples())
+                self.assertEqual((got.bid, got.offer, got.price), tuple(float(p) for p in prices))
+                self.assertEqual(got.volume, float(b"98765432109876543210"))
+
+    def test_grid_lines_empty_whole_or_not_at_all(self):
+        def bar(i, fields):
+            return b"INTERVAL|%d|2026/12/7|10:%02d:00|%s|\r\n" % (i, i, fields)
+        for fields, taken in ((b"-|-|-|-|-", (None, None)), (b"||||", (None, None)),
+                              (b"1|2|0.5|1.5|-", (1.0, 0)), (b"1|2|-|1.5|7", None),
+                              (b"-|-|-|-|7", None)):
+            lines = [bar(0, b"1|1|1|1|5"), bar(1, fields), b"NOTE|RECORDCOUNT|2|\r\n"]
+            with self.subTest(fields=fields):
+                self.answer(HEAD + chunked(lines), HEAD + chunked(lines))
+                if taken is None:
+                    with self.assertRaises(ProtocolError):
+                        self.client.grid("X", 60)
+                    with self.assertRaises(ProtocolError):
+                        list(self.client.grid("X", 60, stream=True))
+                    continue
+                df = self.client.grid("X", 60)
+                rows = list(self.client.grid("X", 60, stream=True))
+                for opened, volume in ((df["open"].iloc[1], df["volume"].iloc[1]),
+                                       (rows[1].open, rows[1].volume)):
+                    self.assertEqual((known(opened), known(volume)), taken)
 
     def test_pool_refusal(self):
         body = b"<html><title>Internal Server Error 500</title></html>\r\n"
