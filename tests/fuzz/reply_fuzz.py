@@ -326,7 +326,10 @@ def fuzz(opts, folders):
     print(f"#{len(corpus)} INITED cov: {len(cov.steps)} corp: {len(corpus)}", file=sys.stderr)
     start = last = time.monotonic()
     runs = 0
-    while time.monotonic() - start < total:
+    stop = []
+    # Interrupted (as a timed run ends), it stops after the input at hand.
+    signal.signal(signal.SIGINT, lambda signum, frame: stop.append(signum))
+    while time.monotonic() - start < total and not stop:
         data = mutate(rng, rng.choice(corpus), corpus)
         runs += 1
         fault, new = cov.run(data)
@@ -341,7 +344,8 @@ def fuzz(opts, folders):
             last = now
             print(f"#{runs} cov: {len(cov.steps)} corp: {len(corpus)} "
                   f"exec/s: {runs / (now - start):.0f}", file=sys.stderr)
-    print(f"#{runs} DONE cov: {len(cov.steps)} corp: {len(corpus)}", file=sys.stderr)
+    print(f"#{runs} {'INTERRUPTED' if stop else 'DONE'} cov: {len(cov.steps)} corp: {len(corpus)}",
+          file=sys.stderr)
     print(f"stat::number_of_executed_units: {runs}", file=sys.stderr)
     return 0
 
