@@ -139,8 +139,8 @@ class Columns:
             return
         body = b"".join(lines)
         n = len(lines)
-        _check_framing(lines, body, layout.pipes)
-        long_numbers = _check_chars(lines, body, layout)
+        widest = _check_framing(lines, body, layout.pipes)
+        _check_chars(lines, body, layout)
         split = layout.index == "time"
         if split:
             # Dates and times become numeric fields of their own, which the
@@ -153,7 +153,11 @@ class Columns:
         else:
             kinds = [np.int64, object] + [np.float64] * (len(layout.fields) - 1)
         width = len(kinds) + 2
-        precision = "round_trip" if long_numbers else "high"
+        # pandas' fast decimal reader ("high") is off by one unit in the
+        # last place for some numbers of 14 or more digits; its exact one
+        # ("round_trip") costs twice as much. Only batches with a field that
+        # long, which replies seldom hold, are read by the exact one.
+        precision = "round_trip" if widest >= _LONG_FIELD else "high"
         try:
             frame = pd.read_csv(io.BytesIO(body), sep="|", header=None, engine="c",
                                 names=range(width), usecols=range(1, width - 1),
@@ -242,18 +246,14 @@ _DATE_TIME_SPLIT = bytes.maketrans(b"/:", b"||")
 # separator (0), a blank (s), anything else (!), letters included.
 _MARKS = bytes(ord("1") if c in b"0123456789." else ord("0") if c in b"-|/:\r\n"
                else ord("s") if c == ord(" ") else ord("!") for c in range(256))
-_LONG_NUMBER = b"1" * 13
+_LONG_FIELD = 13  # characters
 
 
 def _check_chars(lines, body, layout):
     """Refuses what no field the server writes may hold: a letter past the
     line's kind (an exponent among them), a sign other than "-", a blank
     outside a daily line's date. Within these bounds Python's float() and
-    pandas' reader take the same texts. Answers whether the batch holds a
-    long number: pandas' fast reader ("high") is off by one unit in the last
-    place for some numbers of 14 or more digits, and its exact one costs
-    twice as much, so only such batches, which replies seldom hold, are read
-    by the exact one."""
+    pandas' reader take the same texts."""
     marks = body.translate(_MARKS)
     odd = marks.count(b"!") if len(marks) < 1 << 16 else \
         np.count_nonzero(np.frombuffer(marks, np.uint8) == ord("!"))
@@ -263,7 +263,6 @@ def _check_chars(lines, body, layout):
         if layout.index == "time" or any(l.count(b" ") != l.split(b"|", 3)[2].count(b" ")
                                          for l in lines):
             raise ProtocolError(f"a blank outside the date of a data line: {_first_odd(lines)!r}")
-    return _LONG_NUMBER in marks
 
 
 def _first_odd(lines):
@@ -273,7 +272,8 @@ def _first_odd(lines):
 
 def _check_framing(lines, body, pipes):
     """Each line of the batch ends in |CR LF, holds no other CR or LF and
-    has the layout's number of pipes."""
+    has the layout's number of pipes. Answers the length of its longest
+    field."""
     a = np.frombuffer(body, np.uint8)
     ends = np.flatnonzero(a == 10)
     n = len(lines)
@@ -287,6 +287,7 @@ def _check_framing(lines, body, pipes):
     if len(bars) != n * pipes or not (bars[pipes - 1::pipes] == ends - 2).all():
         bad = next(l for l in lines if l.count(b"|") != pipes)
         raise ProtocolError(f"expected {pipes - 2} fields: {bad!r}")
+    return int(np.diff(bars).max()) - 1
 
 
 def _texts_ns(column, parse):
