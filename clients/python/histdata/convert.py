@@ -139,15 +139,13 @@ class Columns:
             return
         body = b"".join(lines)
         n = len(lines)
-        widest = _check_framing(lines, body, layout.pipes)
+        bars = _check_framing(lines, body, layout.pipes)
         _check_chars(lines, body, layout)
         split = layout.index == "time"
         if split:
             # Dates and times become numeric fields of their own, which the
             # C reader reads without making a text object per field.
-            a = np.frombuffer(body, np.uint8)
-            if np.count_nonzero(a == ord("/")) != 2 * n or np.count_nonzero(a == ord(":")) != 2 * n:
-                raise ProtocolError("a data line whose date or time is not y/m/d and h:n:s")
+            _check_date_time(np.frombuffer(body, np.uint8), bars, n, layout.pipes)
             body = body.translate(_DATE_TIME_SPLIT)
             kinds = [np.int64] * 7 + [np.float64] * (len(layout.fields) - 2)
         else:
@@ -157,6 +155,7 @@ class Columns:
         # last place for some numbers of 14 or more digits; its exact one
         # ("round_trip") costs twice as much. Only batches with a field that
         # long, which replies seldom hold, are read by the exact one.
+        widest = int(np.diff(bars).max()) - 1
         precision = "round_trip" if widest >= _LONG_FIELD else "high"
         try:
             frame = pd.read_csv(io.BytesIO(body), sep="|", header=None, engine="c",
@@ -272,8 +271,7 @@ def _first_odd(lines):
 
 def _check_framing(lines, body, pipes):
     """Each line of the batch ends in |CR LF, holds no other CR or LF and
-    has the layout's number of pipes. Answers the length of its longest
-    field."""
+    has the layout's number of pipes. Answers the places of the pipes."""
     a = np.frombuffer(body, np.uint8)
     ends = np.flatnonzero(a == 10)
     n = len(lines)
@@ -287,7 +285,17 @@ def _check_framing(lines, body, pipes):
     if len(bars) != n * pipes or not (bars[pipes - 1::pipes] == ends - 2).all():
         bad = next(l for l in lines if l.count(b"|") != pipes)
         raise ProtocolError(f"expected {pipes - 2} fields: {bad!r}")
-    return int(np.diff(bars).max()) - 1
+    return bars
+
+
+def _check_date_time(a, bars, n, pipes):
+    """Each line's two "/" are in its date field and its two ":" in its time
+    field: split at them, fields moved across would be read as others."""
+    slashes, colons = np.flatnonzero(a == ord("/")), np.flatnonzero(a == ord(":"))
+    if len(slashes) != 2 * n or len(colons) != 2 * n \
+            or not ((slashes[0::2] > bars[1::pipes]) & (slashes[1::2] < bars[2::pipes])
+                    & (colons[0::2] > bars[2::pipes]) & (colons[1::2] < bars[3::pipes])).all():
+        raise ProtocolError("a data line whose date or time is not y/m/d and h:n:s")
 
 
 def _texts_ns(column, parse):

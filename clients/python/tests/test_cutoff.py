@@ -149,6 +149,7 @@ class CutOff(unittest.TestCase):
                    tick(b"2026/12/7|10:00:00|NAN|1|1|1|1|1"),
                    tick(b"99999999999999999999/1/1|10:00:00|1|1|1|1|1|1"),
                    tick(b"2026/12/7|10:00|1|1|1|1|1|1"),
+                   tick(b"2026/12/7|10|0:00:1|1|1|1|1|1"),         # the time's ":" in the next field
                    tick(b"2026/12/7|10:00:00|1|1|1|1|") +       # a field moved to the next line
                    tick(b"2026/12/7|10:00:01||1|1|1|1|1|1").replace(b"|0|", b"|1|", 1)]
         for line in refused:
