@@ -197,7 +197,7 @@ class Columns:
             else:
                 data[name] = v
         if layout.dashes:
-            _check_dashes(data, _concat(self.values["volume"], np.float64))
+            _check_dashes(data)
         return pd.DataFrame(data, index=index)
 
 
@@ -222,6 +222,8 @@ def _grid_volume(v, opens):
     """A price line's "-" volume is none traded (0); a dash line has none
     (NA, or NaN when a volume is not a whole number and the column stays
     float)."""
+    if (np.isnan(opens) & ~np.isnan(v)).any():
+        raise ProtocolError("a bar line with a volume but no opening price")
     v = np.where(np.isnan(v) & ~np.isnan(opens), 0.0, v)
     if not _whole_numbers(v):
         return v
@@ -229,14 +231,11 @@ def _grid_volume(v, opens):
         else v.astype(np.int64)
 
 
-def _check_dashes(data, volume):
+def _check_dashes(data):
     prices = np.vstack([data[n] for n in ("open", "high", "low", "close")])
     gaps = np.isnan(prices)
-    empty = gaps.all(axis=0)
-    if not (empty == gaps.any(axis=0)).all():
+    if not (gaps.all(axis=0) == gaps.any(axis=0)).all():
         raise ProtocolError("a bar line with some prices missing")
-    if not np.isnan(volume[empty]).all():
-        raise ProtocolError("a bar line with a volume but no prices")
 
 
 _DATE_TIME_SPLIT = bytes.maketrans(b"/:", b"||")
