@@ -14,7 +14,9 @@
 #                          balancer has marked it down or up
 #
 # Environment: BUILD_DIR (default build), CLUSTER_PG_PORT (first port tried
-# for the primary, then the replica; default 54337), CLUSTER_PORT (first port
+# for the primary, then the replica; default 25437, below the range the
+# kernel hands out to outgoing connections, so that none of the clients'
+# connections holds it when the replica starts again), CLUSTER_PORT (first port
 # tried for the balancer, its stats page and the servers; default 18700),
 # CLUSTER_DAYS, CLUSTER_SYMBOLS, CLUSTER_TICKS (size of the sample market;
 # default 3 days of 4 symbols with 400 ticks a day each).
@@ -75,10 +77,37 @@ lb_counter() {  # SERVER FIELD_NUMBER
   curl -s "http://127.0.0.1:$STATS_PORT/stats;csv" | awk -F, -v s="$1" -v f="$2" '$1 == "servers" && $2 == s { print $f + 0 }'
 }
 
+# Starts a PostgreSQL server; when it does not start, the end of its log
+# goes to stderr, since the log is gone once the cluster is removed, and
+# is kept in PG_START_LOG.
 pg_start() {  # NAME PORT
+  local from
+  from=$({ wc -l <"$dir/$1/log"; } 2>/dev/null || echo 0)
   as_pg "$PG_BIN/pg_ctl" -D "$dir/$1/data" -l "$dir/$1/log" -w -o \
     "-p $2 -k $dir/$1 -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=100 -c hot_standby_feedback=on" \
-    start >/dev/null
+    start >/dev/null && return 0
+  PG_START_LOG=$(tail -n +"$((from + 1))" "$dir/$1/log" 2>/dev/null | tail -n 20)
+  say "PostgreSQL $1 did not start on port $2; its log says:"
+  printf '%s\n' "$PG_START_LOG" >&2
+  return 1
+}
+# The first start of a server, on a port chosen now: a port that passed
+# free_port can still be taken by the time the server binds it, so a bind
+# failure moves on to the next free port (three tries). Sets the variable
+# named VAR to the port it runs on.
+pg_first_start() {  # NAME VAR FIRST_PORT [TAKEN...]
+  local name=$1 var=$2 port=$3 try
+  shift 3
+  for try in 1 2 3; do
+    port=$(free_port "$port" "$@")
+    if pg_start "$name" "$port"; then
+      printf -v "$var" %s "$port"
+      return 0
+    fi
+    grep -q 'could not bind\|could not create any TCP/IP sockets' <<<"$PG_START_LOG" || return 1
+    port=$((port + 1))
+  done
+  return 1
 }
 pg_stop() {  # NAME
   [ -f "$dir/$1/data/postmaster.pid" ] || return 0
@@ -131,8 +160,9 @@ up() {
   dir=$(cd "$dir" && pwd)
   PG_BIN=/usr/lib/postgresql/15/bin
   # Ports: every one checked free, none given twice.
-  PRIMARY_PORT=$(free_port "${CLUSTER_PG_PORT:-54337}")
-  REPLICA_PORT=$(free_port $((PRIMARY_PORT + 1)))
+  # The PostgreSQL ports are settled when their servers start (below).
+  PRIMARY_PORT=${CLUSTER_PG_PORT:-25437}
+  REPLICA_PORT=$((PRIMARY_PORT + 1))
   local p=${CLUSTER_PORT:-18700} taken=()
   for name in LB_PORT STATS_PORT S1_PORT S2_PORT S1_ADMIN S2_ADMIN; do
     p=$(free_port "$p" "${taken[@]}")
@@ -164,17 +194,19 @@ FIRST_DAY=$(date -d "$end -$((${CLUSTER_DAYS:-3} * 7 / 5 + 3)) days" +%Y/%m/%d)
 EOF
   load_state
 
-  say "primary on 127.0.0.1:$PRIMARY_PORT"
   mkdir -p "$dir/primary" "$dir/replica"
   [ "$(id -u)" -eq 0 ] && chown postgres:postgres "$dir/primary" "$dir/replica"
   as_pg "$PG_BIN/initdb" -D "$dir/primary/data" -U postgres -A trust >/dev/null
-  pg_start primary "$PRIMARY_PORT"
+  pg_first_start primary PRIMARY_PORT "$PRIMARY_PORT" || fail "the primary did not start"
+  sed -i "s/^PRIMARY_PORT=.*/PRIMARY_PORT=$PRIMARY_PORT/" "$dir/cluster.env"
+  say "primary on 127.0.0.1:$PRIMARY_PORT"
   "$PG_BIN/psql" -X -q -h 127.0.0.1 -p "$PRIMARY_PORT" -U postgres -d postgres -c "CREATE DATABASE market"
 
-  say "replica on 127.0.0.1:$REPLICA_PORT (pg_basebackup, streaming)"
   as_pg "$PG_BIN/pg_basebackup" -h 127.0.0.1 -p "$PRIMARY_PORT" -U postgres -D "$dir/replica/data" \
     -R -X stream -c fast
-  pg_start replica "$REPLICA_PORT"
+  pg_first_start replica REPLICA_PORT $((PRIMARY_PORT + 1)) "$PRIMARY_PORT" || fail "the replica did not start"
+  sed -i "s/^REPLICA_PORT=.*/REPLICA_PORT=$REPLICA_PORT/" "$dir/cluster.env"
+  say "replica on 127.0.0.1:$REPLICA_PORT (pg_basebackup, streaming)"
   [ "$(psql_at "$REPLICA_PORT" "SELECT pg_is_in_recovery()")" = t ] || fail "the replica is not a standby"
 
   # One alias file for everyone. Readers prefer the replica, and the primary
@@ -378,7 +410,7 @@ check() {
   [ "$on_primary" -gt 0 ] || fail "the servers did not turn to the primary"
 
   say "4. the replica is started again"
-  pg_start replica "$REPLICA_PORT"
+  pg_start replica "$REPLICA_PORT" || fail "the replica did not start again"
   wait_for 60 "the replica to catch up" caught_up
   say "  replica caught up (replayed to $(psql_at "$REPLICA_PORT" "SELECT pg_last_wal_replay_lsn()"))"
   same_as_ref "$LB_PORT" 2 "the balancer"

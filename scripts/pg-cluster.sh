@@ -5,16 +5,17 @@
 # The cluster runs as the "postgres" system user (initdb refuses root), with
 # trust authentication, on its own socket folder; with PG_CLUSTER_TCP=1 also
 # on 127.0.0.1 at the same port (for clients without Unix sockets: the
-# Windows build under Wine). A cluster that a test restarts under load stays
-# off TCP: its port lies in the ephemeral range, and a busy loopback may have
-# handed it to a client connection by the time it binds again.
+# Windows build under Wine). A port in the kernel's ephemeral range (32768
+# and up) may be held by a client connection, open or lingering in
+# TIME_WAIT, when the server binds it: a cluster on TCP takes a port below
+# that range, and a cluster that a test restarts under load stays off TCP.
 set -euo pipefail
 cmd=$1 dir=$2
 bin=$(ls -d /usr/lib/postgresql/*/bin | sort -V | tail -n1)
 run() { if [ "$(id -u)" -eq 0 ]; then runuser -u postgres -- "$@"; else "$@"; fi; }
 case "$cmd" in
   start)
-    port=${3:-54329}
+    port=${3:-25429}
     listen="''"
     [ "${PG_CLUSTER_TCP:-0}" = 1 ] && listen=127.0.0.1
     mkdir -p "$dir"

@@ -11,7 +11,7 @@ scripts/build.sh
 pgdir=$(mktemp -d /tmp/histdata-pg.XXXXXX)
 chmod 755 "$pgdir"
 trap '"$root/scripts/pg-cluster.sh" stop "$pgdir"; rm -rf "$pgdir"' EXIT
-export HISTDATA_TEST_PG=$(PG_CLUSTER_TCP=1 "$root/scripts/pg-cluster.sh" start "$pgdir" "${HISTDATA_TEST_PG_PORT:-54329}")
+export HISTDATA_TEST_PG=$(PG_CLUSTER_TCP=1 "$root/scripts/pg-cluster.sh" start "$pgdir" "${HISTDATA_TEST_PG_PORT:-25429}")
 export BUILD_DIR=${BUILD_DIR:-build}
 (cd "$root/build" && ctest --output-on-failure -j2 --timeout 600)
 for check in "$root"/scripts/checks/[0-9]*.sh; do
