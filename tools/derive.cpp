@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/transaction.h"
 #include "platform/rtl/datetime.h"
 #include "tools/csv_values.h"
 #include "tools/tick_tables.h"
@@ -215,25 +216,9 @@ class Deriver {
     ++result.days;
   }
 
-  template <typename Body>
-  static void InTransaction(engine::Connection& connection, Body body) {
-    connection.Begin();
-    try {
-      body();
-      connection.Commit();
-    } catch (...) {
-      try {
-        connection.Rollback();
-      } catch (const std::exception&) {
-        // Already out of the transaction; nothing was committed.
-      }
-      throw;
-    }
-  }
-
   void WriteHistorical(int32_t day, std::map<std::string, SymbolDay>& symbols,
                        DeriveResult& result) {
-    InTransaction(*historical_, [&] {
+    engine::InTransaction(*historical_, [&] {
       historical_->ExecuteScript("DELETE FROM datastore WHERE " +
                                  OnDay(historical_driver_, "c_date", day));
       auto insert = historical_->PrepareInsert(
@@ -253,7 +238,7 @@ class Deriver {
 
   void WriteMinuteBars(int32_t day, std::map<std::string, SymbolDay>& symbols,
                        DeriveResult& result) {
-    InTransaction(*ardan_, [&] {
+    engine::InTransaction(*ardan_, [&] {
       ardan_->ExecuteScript("DELETE FROM minutebars WHERE " +
                             OnDay(ardan_driver_, "timebegin", day));
       auto insert = ardan_->PrepareInsert(
@@ -277,7 +262,7 @@ class Deriver {
 
   void WriteZet(int32_t day, std::map<std::string, SymbolDay>& symbols, DeriveResult& result) {
     const std::string date = rtl::FormatDateTime("yyyy/mm/dd", day);
-    InTransaction(*zet_, [&] {
+    engine::InTransaction(*zet_, [&] {
       for (int k = 0; k < 3; ++k) {
         const std::string table = "intervaltable" + std::to_string(kIntervalSeconds[k]);
         zet_->ExecuteScript("DELETE FROM " + table + " WHERE date = '" + date + "'");

@@ -9,6 +9,8 @@
 #include <optional>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/tick_writer.h"
+#include "platform/engine/transaction.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/text.h"
 #include "tools/csv_reader.h"
@@ -302,22 +304,15 @@ void ReadyToServe(engine::Connection& connection, const ImportResult& result, co
   }
 }
 
-// Runs `body` inside one transaction of `connection`; any failure rolls the
-// whole of it back and leaves as a LoadError.
+// Runs `body` in one transaction of `connection`: any failure rolls the
+// whole of it back and leaves as a LoadError naming the file.
 template <typename Body>
-void InTransaction(engine::Connection& connection, const std::string& name, Body body) {
-  connection.Begin();
+void LoadInTransaction(engine::Connection& connection, const std::string& name, Body body) {
   try {
-    body();
-    connection.Commit();
+    engine::InTransaction(connection, body);
+  } catch (const LoadError&) {
+    throw;
   } catch (const std::exception& e) {
-    try {
-      connection.Rollback();
-    } catch (const std::exception&) {
-      // The store is already out of the transaction (a lost connection):
-      // nothing was committed.
-    }
-    if (dynamic_cast<const LoadError*>(&e) != nullptr) throw;
     throw LoadError(name + ": " + e.what());
   }
 }
@@ -329,7 +324,7 @@ ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string
   const std::string alias = AliasOf(def.store, options);
   auto connection = OpenStore(alias, name, options);
   ImportResult result;
-  InTransaction(*connection, name, [&] {
+  LoadInTransaction(*connection, name, [&] {
     std::vector<std::string> columns;
     for (const ColumnDef& c : def.columns) columns.push_back(LowerAscii(c.name));
     auto inserter = connection->PrepareInsert(def.table, columns);
@@ -352,12 +347,8 @@ ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string
 // to several day tables, and every one of them must take the file or none.
 ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string& name,
                          const ImportOptions& options, int64_t size) {
-  // Kept small: a file may hold millions of ticks.
   struct Tick {
-    double time;
-    std::string symbol;
-    double numbers[6];  // Bid, Offer, Price, BidSize, Volume, OfferSize
-    uint8_t null_mask;  // bit k set: numbers[k] is null
+    engine::TickRecord record;
     int64_t line;
   };
   struct Day {
@@ -383,12 +374,15 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
                   "date " + rtl::FormatDateTime("yyyy-mm-dd", day) + " shares the day table " +
                       table + " with " + rtl::FormatDateTime("yyyy-mm-dd", days[it->second].day));
     }
-    Tick tick{row[1].d, std::move(row[2].s), {}, 0, source.line()};
-    for (int k = 0; k < 6; ++k) {
+    Tick tick{{}, source.line()};
+    tick.record.day = day;
+    tick.record.time = row[1].d;
+    tick.record.symbol = std::move(row[2].s);
+    for (int k = 0; k < engine::TickRecord::kNumbers; ++k) {
       if (row[3 + k].is_null()) {
-        tick.null_mask |= static_cast<uint8_t>(1u << k);
+        tick.record.null_mask |= static_cast<uint8_t>(1u << k);
       } else {
-        tick.numbers[k] = row[3 + k].d;
+        tick.record.numbers[k] = row[3 + k].d;
       }
     }
     days[it->second].ticks.push_back(std::move(tick));
@@ -397,33 +391,14 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
   int64_t total_rows = 0;
   for (const Day& day : days) total_rows += static_cast<int64_t>(day.ticks.size());
   auto connection = OpenStore(kTickAlias, name, options);
-  const engine::AliasTarget target = engine::ResolveAlias(kTickAlias);
   ImportResult result;
-  InTransaction(*connection, name, [&] {
-    std::vector<engine::Value> values(kTickInsertColumns.size());
+  LoadInTransaction(*connection, name, [&] {
+    // Day by day, so that each day's rows are numbered in file order.
+    engine::TickWriter writer(*connection);
     for (const Day& day : days) {
-      values[1] = engine::Value::Float(day.day);
-      const std::string table = engine::DayTableName(day.day);
-      int64_t id = 0;
-      if (connection->TableExists(table)) {
-        id = LastTickId(target, *connection, table);
-      } else {
-        connection->CreateTickTable(table);
-      }
-      auto inserter = connection->PrepareInsert(table, kTickInsertColumns);
       for (const Tick& tick : day.ticks) {
-        values[0].SetInt(++id);
-        values[2].SetFloat(tick.time);
-        values[3].SetText(tick.symbol);
-        for (int k = 0; k < 6; ++k) {
-          if (tick.null_mask & (1u << k)) {
-            values[4 + k].SetNull();
-          } else {
-            values[4 + k].SetFloat(tick.numbers[k]);
-          }
-        }
         try {
-          inserter->Insert(values);
+          writer.Append(tick.record);
         } catch (const engine::EDatabaseError& e) {
           source.Fail(tick.line, e.what());
         }
@@ -431,8 +406,8 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
         if (options.progress && size > 0 && result.rows % 4096 == 0)
           options.progress(size + size * result.rows / total_rows, 2 * size);
       }
-      result.tables.push_back(table);
     }
+    result.tables = writer.Tables();
   });
   ReadyToServe(*connection, result, name);
   return result;

@@ -7,6 +7,8 @@
 #include <stdexcept>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/tick_writer.h"
+#include "platform/engine/transaction.h"
 #include "platform/rtl/datetime.h"
 #include "tools/csv_values.h"
 #include "tools/tick_tables.h"
@@ -159,8 +161,7 @@ class SampleMaker {
     {
       auto historical =
           engine::ConnectAlias(kHistoricalAlias, options_.credentials, /*writable=*/true);
-      historical->Begin();
-      try {
+      engine::InTransaction(*historical, [&] {
         // The codes are made here ("0001"...), never taken from input.
         std::string list;
         for (const SampleSymbol& s : symbols) list += (list.empty() ? "'" : ",'") + s.code + "'";
@@ -170,17 +171,11 @@ class SampleMaker {
           insert->Insert({engine::Value::Text(s.code), engine::Value::Text(s.name_e),
                           engine::Value::Text(s.name_c)});
         }
-        insert.reset();
-        historical->Commit();
-      } catch (...) {
-        historical->Rollback();
-        throw;
-      }
+      });
       historical->PrepareToServe({"dailysymbol"});
     }
     auto ardan = engine::ConnectAlias(kArdanAlias, options_.credentials, /*writable=*/true);
-    ardan->Begin();
-    try {
+    engine::InTransaction(*ardan, [&] {
       ardan->ExecuteScript("DELETE FROM marketsession WHERE symbol = '*'");
       auto insert = ardan->PrepareInsert("marketsession", {"symbol", "timeopen", "timeclose"});
       insert->Insert({engine::Value::Text("*"), engine::Value::Float(ToDateTime(0, kMorningOpen)),
@@ -188,12 +183,7 @@ class SampleMaker {
       insert->Insert({engine::Value::Text("*"),
                       engine::Value::Float(ToDateTime(0, kAfternoonOpen)),
                       engine::Value::Float(ToDateTime(0, kAfternoonClose))});
-      insert.reset();
-      ardan->Commit();
-    } catch (...) {
-      ardan->Rollback();
-      throw;
-    }
+    });
     ardan->PrepareToServe({"marketsession"});
   }
 
@@ -245,43 +235,31 @@ class SampleMaker {
       if (!walks_[s].times.empty() && walks_[s].times[0] < cutoff)
         queue.push({walks_[s].times[0], s});
     if (!queue.empty()) {
-      ticks.Begin();
-      try {
-        ticks.CreateTickTable(table);
-        auto insert = ticks.PrepareInsert(table, kTickInsertColumns);
-        std::vector<engine::Value> row(kTickInsertColumns.size());
-        int64_t id = 0;
+      engine::InTransaction(ticks, [&] {
+        engine::TickWriter writer(ticks);
+        engine::TickRecord tick;
+        tick.day = day;
+        int64_t written = 0;
         while (!queue.empty()) {
           const auto [time, s] = queue.top();
           queue.pop();
           Walk& w = walks_[s];
           Step(w);
-          row[0] = engine::Value::Int(++id);
-          row[1] = engine::Value::Float(day);
-          row[2] = engine::Value::Float(ToDateTime(0, time));
-          row[3] = engine::Value::Text(result.symbols[s].code);
-          row[4] = engine::Value::Float(w.bid);
-          row[5] = engine::Value::Float(w.offer);
-          row[6] = engine::Value::Float(w.price);
-          row[7] = engine::Value::Float(100.0 * (1 + random_.Below(50)));
-          row[8] = engine::Value::Float(w.volume);
-          row[9] = engine::Value::Float(100.0 * (1 + random_.Below(50)));
-          insert->Insert(row);
+          tick.time = ToDateTime(0, time);
+          tick.symbol = result.symbols[s].code;
+          tick.numbers[engine::TickRecord::kBid] = w.bid;
+          tick.numbers[engine::TickRecord::kOffer] = w.offer;
+          tick.numbers[engine::TickRecord::kPrice] = w.price;
+          tick.numbers[engine::TickRecord::kBidSize] = 100.0 * (1 + random_.Below(50));
+          tick.numbers[engine::TickRecord::kVolume] = w.volume;
+          tick.numbers[engine::TickRecord::kOfferSize] = 100.0 * (1 + random_.Below(50));
+          writer.Append(tick);
           ++result.ticks;
           if (++w.next < w.times.size() && w.times[w.next] < cutoff)
             queue.push({w.times[w.next], s});
-          if (id % 8192 == 0) Report(id);
+          if (++written % 8192 == 0) Report(written);
         }
-        insert.reset();
-        ticks.Commit();
-      } catch (...) {
-        try {
-          ticks.Rollback();
-        } catch (const std::exception&) {
-          // Nothing was committed.
-        }
-        throw;
-      }
+      });
     }
     // Ticks past the cutoff count as done.
     done_ += per_day_;

@@ -16,9 +16,6 @@ engine::Statement Plain(std::string sql) {
 
 }  // namespace
 
-const std::vector<std::string> kTickInsertColumns = {
-    "id", "date", "time", "symbol", "bid", "offer", "price", "bidsize", "volume", "offersize"};
-
 std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
                                         engine::Connection& connection) {
   std::vector<std::string> names;
@@ -44,28 +41,6 @@ std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-int64_t LastTickId(const engine::AliasTarget& target, engine::Connection& connection,
-                   const std::string& table) {
-  std::vector<engine::Value> row;
-  int64_t last = 0;
-  auto take = [&](const engine::Value& v) {
-    if (v.kind == engine::Value::Kind::kInteger) last = std::max(last, v.i);
-    if (v.kind == engine::Value::Kind::kFloat) last = std::max(last, static_cast<int64_t>(v.d));
-  };
-  if (target.driver == engine::AliasTarget::Driver::kPostgres) {
-    // The table name is made by engine::DayTableName, never taken from input.
-    auto cursor = connection.Query(Plain("SELECT max(id) FROM " + table), {});
-    if (cursor->Next(row) && !row.empty()) take(row[0]);
-    return last;
-  }
-  // The folder store runs no statements: its rows are walked along the
-  // index, which every row with a symbol is in.
-  auto cursor = connection.SeekTicks(table, "", false, 0);
-  while (cursor->Next(row))
-    if (!row.empty()) take(row[0]);
-  return last;
 }
 
 }  // namespace admin

@@ -81,6 +81,8 @@ class Connection {
                                                bool bounded, double before) = 0;
   // Rows of the table, counting no further than `limit`.
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
+  // The highest ID of a day table, 0 for an empty one; one index lookup.
+  virtual int64_t LastTickId(const std::string& table) = 0;
   // Names of every day table of the store ("hist" and six digits), in no
   // particular order: one look at the store, however many tables it holds.
   virtual std::vector<std::string> ListDayTables() = 0;

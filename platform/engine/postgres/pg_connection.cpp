@@ -93,6 +93,11 @@ class PgConnection : public Connection {
     return std::stoll(PQgetvalue(r.get(), 0, 0));
   }
 
+  int64_t LastTickId(const std::string& table) override {
+    Result r = session_.Run("SELECT coalesce(max(id), 0) FROM " + pg::QuoteIdent(table), {});
+    return std::stoll(PQgetvalue(r.get(), 0, 0));
+  }
+
   std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
     std::string text;
     for (size_t i = 0; i < sql.pieces.size(); ++i) {

@@ -90,6 +90,12 @@ int64_t CountRowsIn(Db& db, const std::string& table, int64_t limit) {
   return sqlite3_column_int64(stmt->get(), 0);
 }
 
+int64_t LastTickIdIn(Db& db, const std::string& table) {
+  std::unique_ptr<Stmt> stmt = db.Prepare("SELECT max(ID) FROM " + QuoteTableName(table));
+  if (!stmt->Step()) return 0;
+  return sqlite3_column_int64(stmt->get(), 0);
+}
+
 // A statement split at its placeholders, written with SQLite's ?N.
 std::string Render(const Statement& sql) {
   std::string out;
@@ -161,6 +167,8 @@ class FileConnection : public Connection {
   int64_t CountRows(const std::string& table, int64_t limit) override {
     return CountRowsIn(*db_, table, limit);
   }
+
+  int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*db_, table); }
 
   std::vector<std::string> ListDayTables() override {
     std::unique_ptr<Stmt> stmt = db_->Prepare(
@@ -262,6 +270,8 @@ class FolderConnection : public Connection {
   int64_t CountRows(const std::string& table, int64_t limit) override {
     return CountRowsIn(*ReadTable(table), table, limit);
   }
+
+  int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*ReadTable(table), table); }
 
   std::vector<std::string> ListDayTables() override {
     std::vector<std::string> names;

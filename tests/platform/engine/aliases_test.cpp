@@ -124,6 +124,7 @@ class BrokenConnection : public engine::Connection {
     return nullptr;
   }
   int64_t CountRows(const std::string&, int64_t) override { return 0; }
+  int64_t LastTickId(const std::string&) override { return 0; }
   std::unique_ptr<engine::Cursor> Query(const engine::Statement&, const std::vector<engine::BoundParam>&) override {
     return nullptr;
   }

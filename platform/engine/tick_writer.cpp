@@ -1,0 +1,48 @@
+#include "platform/engine/tick_writer.h"
+
+#include "platform/engine/day_tables.h"
+
+namespace engine {
+namespace {
+
+// Lower case, so that an unquoted name means the same column to both drivers.
+const std::vector<std::string> kInsertColumns = {"id",    "date",  "time",    "symbol", "bid",
+                                                 "offer", "price", "bidsize", "volume", "offersize"};
+
+}  // namespace
+
+TickWriter::Day& TickWriter::DayOf(int32_t day) {
+  auto it = days_.find(day);
+  if (it != days_.end()) return it->second;
+  const std::string table = DayTableName(day);
+  Day d;
+  if (connection_.TableExists(table)) {
+    d.last_id = connection_.LastTickId(table);
+  } else {
+    connection_.CreateTickTable(table);
+  }
+  d.inserter = connection_.PrepareInsert(table, kInsertColumns);
+  tables_.push_back(table);
+  return days_.emplace(day, std::move(d)).first->second;
+}
+
+void TickWriter::Append(const TickRecord& tick) {
+  Day& day = DayOf(tick.day);
+  row_.resize(kInsertColumns.size());
+  row_[0].SetInt(day.last_id + 1);
+  row_[1].SetFloat(tick.day);
+  row_[2].SetFloat(tick.time);
+  row_[3].SetText(tick.symbol);
+  for (int k = 0; k < TickRecord::kNumbers; ++k) {
+    if (tick.IsNull(k)) {
+      row_[4 + k].SetNull();
+    } else {
+      row_[4 + k].SetFloat(tick.numbers[k]);
+    }
+  }
+  day.inserter->Insert(row_);
+  ++day.last_id;
+  ++rows_;
+}
+
+}  // namespace engine
