@@ -38,18 +38,29 @@ const std::string& NameDayTable(engine::TTable& table, rtl::TDateTime day) {
   return table.TableName;
 }
 
-bool OpenDayTableAt(engine::TTable& table, std::string_view symbol) {
-  if (!table.Exists()) return false;
+rtl::TDateTime SearchTime(rtl::TDateTime time) {
+  return static_cast<double>(rtl::ToMilliseconds(time)) / static_cast<double>(rtl::kMsPerDay);
+}
+
+void SeekDayTable(engine::TTable& table, std::string_view symbol) {
   table.Open();
   table.FindNearest(symbol);
+}
+
+void SeekDayTable(engine::TTable& table, std::string_view symbol, rtl::TDateTime time) {
+  table.Open();
+  table.FindNearest(symbol, SearchTime(time));
+}
+
+bool OpenDayTableAt(engine::TTable& table, std::string_view symbol) {
+  if (!table.Exists()) return false;
+  SeekDayTable(table, symbol);
   return true;
 }
 
 bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time) {
   if (!table.Exists()) return false;
-  table.Open();
-  table.FindNearest(symbol, static_cast<double>(rtl::ToMilliseconds(time)) /
-                                static_cast<double>(rtl::kMsPerDay));
+  SeekDayTable(table, symbol, time);
   return true;
 }
 

@@ -55,6 +55,16 @@ template <class Read, class Missing = SkipMissingDay, class Named = IgnoreDayNam
 void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing = {},
               Named&& named = {});
 
+// `time` taken at its millisecond: the form stored times take, and the one
+// every search of the day tables starts from.
+rtl::TDateTime SearchTime(rtl::TDateTime time);
+
+// Opens the table named by NameDayTable, known to exist, positioned at
+// `symbol`'s first row (or, with `time`, at its first row at or after
+// SearchTime(time)).
+void SeekDayTable(engine::TTable& table, std::string_view symbol);
+void SeekDayTable(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
+
 // Opens the table named by NameDayTable, when it exists, positioned at
 // `symbol`'s first row (or, with `time`, at its first row at or after that
 // time of day, taken at its millisecond). False, and the table left closed,

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "data/day_scan.h"
+#include "data/day_ticks.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
@@ -42,24 +42,22 @@ void THistData::GenInterval(const std::string& Symbol, int DayCount, TDateTime T
   // the comparison below takes, so that a tick exactly at it is kept.
   const DayWalk walk{Symbol, SeekDateByCount(DayCount, DateStart, DateOver), DateOver, DateStart,
                      TimeStart};
-  WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime Day) {
+  WalkDayTicks(HistTable, walk, [&](auto& ticks, TDateTime Day) {
     const bool FirstDay = Day == DateStart;
     const bool LastDay = Day == DateOver;
-    const TickFields f(table);
 
     // 0 means no bar yet; a tick whose bar starts at the epoch itself is then
     // taken as continuing it, as the comparison with 0 has always done.
     int64_t BarStartMs = 0;
     int64_t BarVolumeBase = 0;
-    for (; !table.Eof(); table.Next()) {
-      if (f.Symbol.AsStringView() != Symbol) break;
-      const int64_t TimeMs = rtl::ToMilliseconds(f.Time.AsDateTime());
+    for (; ticks.More(); ticks.Next()) {
+      const int64_t TimeMs = rtl::ToMilliseconds(ticks.Time());
       if (FirstDay && TimeMs < TimeStartMs) break;
       if (LastDay && TimeMs > TimeOverMs) break;
 
-      const double Price = f.Price.AsFloat();
-      const int64_t Volume = rtl::RoundHalfEven(f.Volume.AsFloat());
-      const int64_t StampMs = rtl::ToMilliseconds(f.Date.AsDateTime()) + TimeMs;
+      const double Price = ticks.Price();
+      const int64_t Volume = rtl::RoundHalfEven(ticks.Volume());
+      const int64_t StampMs = rtl::ToMilliseconds(ticks.Date()) + TimeMs;
       const int64_t TickBarMs = rtl::FloorDiv(StampMs, IntervalMs) * IntervalMs;
 
       if (TickBarMs != BarStartMs) {

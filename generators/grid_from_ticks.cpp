@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "data/day_scan.h"
+#include "data/day_ticks.h"
 #include "generators/tick_time.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/numbers.h"
@@ -52,17 +52,19 @@ constexpr double kNoLow = 999999;
 constexpr int64_t kOneSecond = 1;
 
 
-// The day of a stored date. A tick without a date or time has no place on
-// the grid; the request ends with an error that the handler logs rather than
-// with bars placed on a made-up day.
-int64_t StoredDay(engine::TField& field, const std::string& table) {
-  if (field.IsNull()) throw std::runtime_error("Tick without " + field.FieldName() + " in " + table);
-  return DayOf(field.AsDateTime());
+// The day and second of a tick's stored date and time. A tick without a
+// date or time has no place on the grid; the request ends with an error that
+// the handler logs rather than with bars placed on a made-up day.
+template <class Ticks>
+int64_t StoredDay(const Ticks& ticks) {
+  if (ticks.DateIsNull()) throw std::runtime_error("Tick without Date in " + ticks.Table());
+  return DayOf(ticks.Date());
 }
 
-int64_t StoredSecond(engine::TField& field, const std::string& table) {
-  if (field.IsNull()) throw std::runtime_error("Tick without " + field.FieldName() + " in " + table);
-  return SecondOfDay(field.AsDateTime());
+template <class Ticks>
+int64_t StoredSecond(const Ticks& ticks) {
+  if (ticks.TimeIsNull()) throw std::runtime_error("Tick without Time in " + ticks.Table());
+  return SecondOfDay(ticks.Time());
 }
 
 // The bar state and the reply lines of one call.
@@ -253,36 +255,33 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       NoDataSent = true;
     }
   };
-  WalkDays(HistTable, walk, [&](engine::TTable& table, TDateTime) {
-    const TickFields f(table);
-
+  WalkDayTicks(HistTable, walk, [&](auto& ticks, TDateTime) {
     // The day list: the symbol's ticks of this day in index order, released
     // when the day is done. Room for as many ticks as the day before had
     // saves growing it tick by tick on a run of busy days.
-    std::vector<THisttableRecord> ticks;
-    ticks.reserve(LastDayTicks);
+    std::vector<THisttableRecord> day;
+    day.reserve(LastDayTicks);
     int64_t DayEnd = 0;
-    for (; !table.Eof(); table.Next()) {
-      if (f.Symbol.AsStringView() != Symbol) break;
+    for (; ticks.More(); ticks.Next()) {
       THisttableRecord r;
-      r.Date = StoredDay(f.Date, table.TableName);
-      r.Time = StoredSecond(f.Time, table.TableName);
+      r.Date = StoredDay(ticks);
+      r.Time = StoredSecond(ticks);
       // Every row of a day table carries the same date; the first row found
       // sets the day's anchors.
-      if (ticks.empty()) {
+      if (day.empty()) {
         DayEnd = r.Date * 86400 + EndSecond;
       } else if (r.Stamp() > DayEnd) {
         break;
       }
-      static_cast<TickQuote&>(r) = f.Quote();
-      ticks.push_back(r);
+      static_cast<TickQuote&>(r) = ticks.Quote();
+      day.push_back(r);
     }
-    table.Close();
-    LastDayTicks = ticks.size();
-    if (ticks.empty()) return;
+    HistTable.Close();
+    LastDayTicks = day.size();
+    if (day.empty()) return;
 
-    const int64_t DayStart = ticks.front().Date * 86400;
-    bars.Day(ticks, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
+    const int64_t DayStart = day.front().Date * 86400;
+    bars.Day(day, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
   }, missing);
 
   if (bars.RecNo() > 0) {

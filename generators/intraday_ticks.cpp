@@ -3,7 +3,7 @@
 // and may start earlier, at the day that completes a count of days with data.
 #include <string>
 
-#include "data/day_scan.h"
+#include "data/day_ticks.h"
 #include "generators/tick_lines.h"
 #include "log/zetUtilities.h"
 #include "service/hist.h"
@@ -27,8 +27,8 @@ void THistData::DoGenIntraday(const std::string& Symbol, TWebResponse& Response,
 
   // The last price carries across days: the first tick of a day is compared
   // with the last one written the day before.
-  WalkDays(HistTable, scan.Walk(SeekDateByCount(DayCount, dateBegin, dateEnd), window),
-           [&](engine::TTable& table, TDateTime day) { scan.ReadDay(table, day, window); });
+  WalkDayTicks(HistTable, scan.Walk(SeekDateByCount(DayCount, dateBegin, dateEnd), window),
+               [&](auto& ticks, TDateTime day) { scan.ReadDay(ticks, day, window); });
   scan.Finish();
 }
 

@@ -16,8 +16,10 @@
 #include <string_view>
 
 #include "data/day_scan.h"
+#include "data/day_ticks.h"
 #include "platform/engine/engine.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/numbers.h"
 #include "service/web.h"
 
 namespace hist {
@@ -39,11 +41,11 @@ class TickScan {
   // searched from (symbol, timeBegin) on dateBegin.
   DayWalk Walk(rtl::TDateTime first, const TickWindow& window) const;
 
-  // Writes a line per tick of the symbol in the window from `table`, open
-  // for `day` at the symbol's key. The scan ends at the first row of another
-  // symbol (exact comparison), before timeBegin on dateBegin, or after
-  // timeEnd on dateEnd.
-  void ReadDay(engine::TTable& table, rtl::TDateTime day, const TickWindow& window);
+  // Writes a line per tick of the symbol in the window from `ticks`, the
+  // run of `day` (data/day_ticks.h). The scan ends with the run, before
+  // timeBegin on dateBegin, or after timeEnd on dateEnd.
+  template <class Ticks>
+  void ReadDay(Ticks& ticks, rtl::TDateTime day, const TickWindow& window);
 
   // The record-count line, or the two error lines when no tick was written.
   void Finish();
@@ -51,7 +53,9 @@ class TickScan {
   bool WroteAny() const { return counter_ != 0; }
 
  private:
-  void WriteLine(const TickFields& f);
+  template <class Ticks>
+  void WriteLine(const Ticks& ticks);
+  void SendLine();
 
   TWebResponse& response_;
   std::string_view symbol_;
@@ -60,6 +64,37 @@ class TickScan {
   double last_price_ = 0.0;
   std::string line_;
 };
+
+template <class Ticks>
+void TickScan::ReadDay(Ticks& ticks, rtl::TDateTime day, const TickWindow& window) {
+  const bool first_day = day == window.dateBegin;
+  const bool last_day = day == window.dateEnd;
+  const int64_t begin_ms = rtl::ToMilliseconds(window.timeBegin);
+  const int64_t end_ms = rtl::ToMilliseconds(window.timeEnd);
+  for (; ticks.More(); ticks.Next()) {
+    if (first_day || last_day) {
+      const int64_t t = rtl::ToMilliseconds(ticks.Time());
+      if (first_day && t < begin_ms) break;
+      if (last_day && t > end_ms) break;
+    }
+    const double price = ticks.Price();
+    if (!(price_change_only_ && price == last_price_)) {
+      WriteLine(ticks);
+      ++counter_;
+      last_price_ = price;
+    }
+  }
+}
+
+template <class Ticks>
+void TickScan::WriteLine(const Ticks& ticks) {
+  line_.assign("TICK|");
+  rtl::AppendInt(line_, counter_);
+  line_ += '|';
+  ticks.AppendLineFields(line_);
+  line_ += "\r\n";
+  SendLine();
+}
 
 // "Enter <name>(Symbol[..],timeBegin[..],timeEnd[..],dateBegin[..],dateEnd[..],DayCount[..])."
 // with the log's time prefix: the entry line of both intraday workers.

@@ -10,7 +10,7 @@
 // logs which query is missing, and its reply stays empty.
 #include <string>
 
-#include "data/day_scan.h"
+#include "data/day_ticks.h"
 #include "data/lookups.h"
 #include "generators/tick_lines.h"
 #include "log/zetUtilities.h"
@@ -53,11 +53,11 @@ void THistData::DoGenUWIntraday(const std::string& Symbol, TWebResponse& Respons
     return;
   }
 
-  auto read = [&](engine::TTable& table, TDateTime day) { scan.ReadDay(table, day, window); };
+  auto read = [&](auto& ticks, TDateTime day) { scan.ReadDay(ticks, day, window); };
   auto named = [](const std::string& name) { zetlog::Log("UW Mode 3 Table Name:" + name); };
   TDateTime Day = SeekDateByCount(DayCount, dateBegin, dateEnd);
   for (int passes = 1;; ++passes) {
-    WalkDays(HistTable, scan.Walk(Day, window), read, SkipMissingDay{}, named);
+    WalkDayTicks(HistTable, scan.Walk(Day, window), read, SkipMissingDay{}, named);
     // Each later pass covers the single day before the previous pass's last
     // day, with both time bounds applied to it.
     window.dateEnd -= 1;

@@ -5,7 +5,7 @@
 # SECONDS over its committed seeds plus the inputs earlier runs found.
 #   scripts/fuzz.sh TARGET|all SECONDS
 # TARGET is one of: request_fields rtl_text ini registry csv_reader
-# csv_values reply. A crash, a sanitizer report or a broken property fails
+# csv_values tick_pack reply. A crash, a sanitizer report or a broken property fails
 # the run; the input is saved as $FUZZ_BUILD_DIR/findings/TARGET-* and can be
 # replayed with: $FUZZ_BUILD_DIR/tests/fuzz/fuzz_TARGET FILE
 # "reply" is the Python client's reading of replies, fuzzed by a Python
@@ -13,7 +13,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-targets=(request_fields rtl_text ini registry csv_reader csv_values reply)
+targets=(request_fields rtl_text ini registry csv_reader csv_values tick_pack reply)
 if [ $# -ne 2 ] || ! [[ $2 =~ ^[0-9]+$ ]]; then
   echo "usage: $0 TARGET|all SECONDS (targets: ${targets[*]})" >&2
   exit 2

@@ -122,10 +122,7 @@ std::string OnDay(Driver driver, const std::string& column, int32_t day) {
 int32_t DayOfTable(const std::string& table, std::optional<double> first_date) {
   if (first_date && engine::DayTableName(static_cast<int32_t>(*first_date)) == table)
     return static_cast<int32_t>(*first_date);
-  const std::string text = table.substr(4, 2) + "/" + table.substr(6, 2) + "/" + table.substr(8, 2);
-  rtl::TDateTime value = 0;
-  if (!rtl::TryStrToDate(text, value)) throw engine::EDatabaseError("bad day table name " + table);
-  return static_cast<int32_t>(value);
+  return DayOfTableName(table);
 }
 
 class Deriver {
@@ -143,8 +140,8 @@ class Deriver {
   }
 
   DeriveResult Run() {
-    std::vector<std::string> tables = ListTickTables(tick_target_, *ticks_);
-    std::erase_if(tables, [this](const std::string& t) { return !InRange(t); });
+    const std::vector<std::string> tables =
+        ListTickTables(tick_target_, *ticks_, options_.first_day, options_.last_day);
     DeriveResult result;
     int64_t done = 0;
     for (const std::string& table : tables) {
@@ -163,22 +160,6 @@ class Deriver {
   std::unique_ptr<engine::Connection> Open(const std::string& alias, Driver& driver) {
     driver = engine::ResolveAlias(alias).driver;
     return engine::ConnectAlias(alias, options_.credentials, /*writable=*/true);
-  }
-
-  // Whether a table's day lies in the options' range, by its name: a name
-  // stands for days a century apart, so a closed range lists its names.
-  bool InRange(const std::string& table) {
-    const int32_t first = options_.first_day, last = options_.last_day;
-    if (first == 0 && last == 0) return true;
-    if (first != 0 && last != 0) {
-      if (range_names_.empty()) {
-        for (int32_t d = first; d <= last && d - first < 36525; ++d)
-          range_names_.insert(engine::DayTableName(d));
-      }
-      return range_names_.count(table) != 0;
-    }
-    const int32_t day = DayOfTable(table, std::nullopt);
-    return (first == 0 || day >= first) && (last == 0 || day <= last);
   }
 
   void LoadKnownSymbols() {
@@ -301,7 +282,6 @@ class Deriver {
   std::unique_ptr<engine::Connection> ticks_, historical_, ardan_, zet_;
   Driver historical_driver_{}, ardan_driver_{}, zet_driver_{};
   std::set<std::string> known_;
-  std::set<std::string> range_names_;
   std::vector<std::string> pending_symbols_;
 };
 

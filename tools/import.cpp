@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/tick_packer.h"
 #include "platform/engine/tick_writer.h"
 #include "platform/engine/transaction.h"
 #include "platform/rtl/datetime.h"
@@ -408,6 +409,12 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
       }
     }
     result.tables = writer.Tables();
+    // A past day is packed with its rows; today's table grows while it is
+    // served and is read from its rows until it is packed.
+    const int32_t today = static_cast<int32_t>(rtl::Now());
+    for (const Day& day : days) {
+      if (day.day < today) engine::PackDayTable(*connection, engine::DayTableName(day.day));
+    }
   });
   ReadyToServe(*connection, result, name);
   return result;

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/tick_packer.h"
 #include "platform/engine/tick_writer.h"
 #include "platform/engine/transaction.h"
 #include "platform/rtl/datetime.h"
@@ -259,6 +260,7 @@ class SampleMaker {
             queue.push({w.times[w.next], s});
           if (++written % 8192 == 0) Report(written);
         }
+        engine::PackDayTable(ticks, table);
       });
     }
     // Ticks past the cutoff count as done.

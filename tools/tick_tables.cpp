@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <set>
 
+#include "platform/engine/errors.h"
 #include "platform/rtl/datetime.h"
 
 namespace admin {
@@ -14,10 +16,31 @@ engine::Statement Plain(std::string sql) {
   return statement;
 }
 
+// Whether a table's day lies in [first, last], by its name: a name stands
+// for days a century apart, so a closed range lists its names.
+bool InRange(const std::string& table, int32_t first, int32_t last, std::set<std::string>& range_names) {
+  if (first == 0 && last == 0) return true;
+  if (first != 0 && last != 0) {
+    if (range_names.empty()) {
+      for (int32_t d = first; d <= last && d - first < 36525; ++d) range_names.insert(engine::DayTableName(d));
+    }
+    return range_names.count(table) != 0;
+  }
+  const int32_t day = DayOfTableName(table);
+  return (first == 0 || day >= first) && (last == 0 || day <= last);
+}
+
 }  // namespace
 
-std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
-                                        engine::Connection& connection) {
+int32_t DayOfTableName(const std::string& table) {
+  const std::string text = table.substr(4, 2) + "/" + table.substr(6, 2) + "/" + table.substr(8, 2);
+  rtl::TDateTime value = 0;
+  if (!rtl::TryStrToDate(text, value)) throw engine::EDatabaseError("bad day table name " + table);
+  return static_cast<int32_t>(value);
+}
+
+std::vector<std::string> ListTickTables(const engine::AliasTarget& target, engine::Connection& connection,
+                                        int32_t first_day, int32_t last_day) {
   std::vector<std::string> names;
   if (target.driver == engine::AliasTarget::Driver::kSQLite) {
     // One file per day table: the folder's listing is the catalogue.
@@ -39,6 +62,8 @@ std::vector<std::string> ListTickTables(const engine::AliasTarget& target,
       if (!row.empty() && row[0].kind == engine::Value::Kind::kText) names.push_back(row[0].s);
     }
   }
+  std::set<std::string> range_names;
+  std::erase_if(names, [&](const std::string& t) { return !InRange(t, first_day, last_day, range_names); });
   std::sort(names.begin(), names.end());
   return names;
 }

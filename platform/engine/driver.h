@@ -87,6 +87,22 @@ class Connection {
   // particular order: one look at the store, however many tables it holds.
   virtual std::vector<std::string> ListDayTables() = 0;
 
+  // --- Packs (engine/tick_pack.h) -------------------------------------------
+  // The pack of the SymbolTime key of `symbol` in `table`, into `bytes`;
+  // false when that key has none (or the table keeps no packs). Its bytes
+  // are as stored: the caller checks them.
+  virtual bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) = 0;
+  // Every row of `table` that a nearest-key search can reach, in SymbolTime
+  // order, with a first column before the tick columns: the key the index
+  // files the row under, as ReadPack finds it. What packs are made from.
+  virtual std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) = 0;
+  // The keys of the packs `table` holds.
+  virtual std::vector<std::string> PackKeys(const std::string& table) = 0;
+  // Writing: makes the table's pack store and the triggers that drop a key's
+  // pack whenever any of its rows changes, then drops every pack of `table`.
+  virtual void ClearPacks(const std::string& table) = 0;
+  virtual void StorePack(const std::string& table, const std::string& key, std::string_view bytes) = 0;
+
   // --- Statements ----------------------------------------------------------
   // `params` fill the placeholders in order.
   virtual std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) = 0;

@@ -52,6 +52,10 @@ class TField {
   size_t index_ = 0;
 };
 
+// The text form of `value` in a field of `type`, appended: what
+// TField::AppendText gives for it.
+void AppendFieldText(std::string& out, FieldType type, const Value& value);
+
 // A parameter of a query or stored procedure. Never assigned means null.
 class TParam {
  public:
@@ -177,6 +181,10 @@ class TTable : public TDataSet {
   bool FindLast(std::string_view symbol, bool bounded, double before);
   // Row count of the open table, counting no further than `limit`.
   int64_t RecordCount(int64_t limit = INT64_MAX);
+  // The pack (engine/tick_pack.h) of `symbol`'s key in the table named
+  // TableName, into `bytes`, without opening the table; false when the key
+  // has none. The bytes are as stored: the caller checks them.
+  bool ReadPack(std::string_view symbol, std::string& bytes);
 
  protected:
   std::unique_ptr<Cursor> OpenCursor(Connection& connection) override;

@@ -89,8 +89,7 @@ std::string TField::AsString() const {
   return out;
 }
 
-void TField::AppendText(std::string& out) const {
-  const Value& v = value();
+void AppendFieldText(std::string& out, FieldType type, const Value& v) {
   switch (v.kind) {
     case Value::Kind::kNull:
       return;
@@ -98,21 +97,23 @@ void TField::AppendText(std::string& out) const {
       out += v.s;
       return;
     case Value::Kind::kInteger:
-      if (IsDateType(type_)) {
-        AppendDateText(out, type_, static_cast<double>(v.i));
+      if (IsDateType(type)) {
+        AppendDateText(out, type, static_cast<double>(v.i));
       } else {
         rtl::AppendInt(out, v.i);
       }
       return;
     case Value::Kind::kFloat:
-      if (IsDateType(type_)) {
-        AppendDateText(out, type_, v.d);
+      if (IsDateType(type)) {
+        AppendDateText(out, type, v.d);
       } else {
         rtl::AppendFloat(out, v.d);
       }
       return;
   }
 }
+
+void TField::AppendText(std::string& out) const { AppendFieldText(out, type_, value()); }
 
 double TField::AsFloat() const {
   const Value& v = value();

@@ -87,4 +87,10 @@ int64_t TTable::RecordCount(int64_t limit) {
   return Counted([&] { return connection.CountRows(TableName, limit); });
 }
 
+bool TTable::ReadPack(std::string_view symbol, std::string& bytes) {
+  if (TableName.empty()) return false;
+  Connection& connection = OpenConnection();
+  return Counted([&] { return connection.ReadPack(TableName, symbol, bytes); });
+}
+
 }  // namespace engine

@@ -35,6 +35,9 @@ class TickServiceTest : public StoreTest {
 
   void SetClock(rtl::TDateTime now) { now_.store(now); }
 
+  // Unloads the service; the next request starts it again.
+  void StopServer() { server_.reset(); }
+
   HttpReply Get(const std::string& target) {
     if (!server_) {
       server_ = std::make_unique<TestServer>();

@@ -30,6 +30,43 @@ std::string SpellingIndexDdl(const std::string& table) {
          " (" + pg::kSpellingKey + ")";
 }
 
+// The packs of every day table live in one table, each under its day
+// table's oid: a day table dropped and made again gets another oid, so its
+// old packs can never be taken for the new rows'. The triggers drop the
+// packs of every key a statement's rows touch, whoever writes.
+constexpr const char* kPacksDdl = R"sql(
+CREATE TABLE IF NOT EXISTS tick_packs (rel oid NOT NULL, key text NOT NULL, data bytea NOT NULL,
+  PRIMARY KEY (rel, key));
+CREATE OR REPLACE FUNCTION tick_packs_drop() RETURNS trigger LANGUAGE plpgsql AS $f$
+BEGIN
+  IF NOT EXISTS (SELECT 1 FROM tick_packs WHERE rel = TG_RELID) THEN
+    RETURN NULL;
+  END IF;
+  IF TG_OP = 'TRUNCATE' THEN
+    DELETE FROM tick_packs WHERE rel = TG_RELID;
+  ELSIF TG_OP = 'INSERT' THEN
+    DELETE FROM tick_packs WHERE rel = TG_RELID AND key IN (SELECT lower(symbol) FROM new_rows);
+  ELSIF TG_OP = 'DELETE' THEN
+    DELETE FROM tick_packs WHERE rel = TG_RELID AND key IN (SELECT lower(symbol) FROM old_rows);
+  ELSE
+    DELETE FROM tick_packs WHERE rel = TG_RELID AND key IN
+      (SELECT lower(symbol) FROM old_rows UNION SELECT lower(symbol) FROM new_rows);
+  END IF;
+  RETURN NULL;
+END
+$f$;
+)sql";
+
+std::string PackTriggersDdl(const std::string& table) {
+  const std::string t = pg::QuoteIdent(table);
+  const std::string run = " FOR EACH STATEMENT EXECUTE FUNCTION tick_packs_drop();";
+  return "CREATE OR REPLACE TRIGGER tick_packs_ins AFTER INSERT ON " + t + " REFERENCING NEW TABLE AS new_rows" + run +
+         "CREATE OR REPLACE TRIGGER tick_packs_del AFTER DELETE ON " + t + " REFERENCING OLD TABLE AS old_rows" + run +
+         "CREATE OR REPLACE TRIGGER tick_packs_upd AFTER UPDATE ON " + t +
+         " REFERENCING OLD TABLE AS old_rows NEW TABLE AS new_rows" + run +
+         "CREATE OR REPLACE TRIGGER tick_packs_trunc AFTER TRUNCATE ON " + t + run;
+}
+
 class PgConnection : public Connection {
  public:
   PgConnection(const std::string& conninfo, const Credentials& credentials, bool writable)
@@ -93,6 +130,65 @@ class PgConnection : public Connection {
     return std::stoll(PQgetvalue(r.get(), 0, 0));
   }
 
+  bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
+    std::string symbol_text;
+    pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
+    const std::string name = pg::QuoteIdent(table);
+    Result r;
+    try {
+      r = session_.Run("SELECT data FROM tick_packs WHERE rel = $1::regclass AND key = lower($2::text)",
+                       {name.c_str(), symbol_text.c_str()}, /*binary=*/true);
+    } catch (const EDBEngineError&) {
+      if (writable_) throw;  // a writer's transaction is spoilt: say so
+      return false;          // a store without packs
+    }
+    if (PQntuples(r.get()) != 1) return false;
+    bytes.assign(PQgetvalue(r.get(), 0, 0), static_cast<size_t>(PQgetlength(r.get(), 0, 0)));
+    return true;
+  }
+
+  std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
+    std::string time_text;
+    pg::AppendIsoTime(time_text, 0.0);
+    return std::make_unique<pg::TickCursor>(session_, table, "", time_text, std::numeric_limits<int32_t>::min(),
+                                            /*keyed=*/true);
+  }
+
+  std::vector<std::string> PackKeys(const std::string& table) override {
+    const std::string name = pg::QuoteIdent(table);
+    std::vector<std::string> keys;
+    Result exists = session_.Run("SELECT to_regclass('tick_packs') IS NOT NULL", {});
+    if (PQgetvalue(exists.get(), 0, 0)[0] != 't') return keys;
+    Result r = session_.Run("SELECT key FROM tick_packs WHERE rel = $1::regclass", {name.c_str()});
+    for (int i = 0; i < PQntuples(r.get()); ++i) keys.emplace_back(PQgetvalue(r.get(), i, 0));
+    return keys;
+  }
+
+  void ClearPacks(const std::string& table) override {
+    CheckWritable();
+    EnsurePackStore();
+    const std::string name = pg::QuoteIdent(table);
+    session_.Execute(PackTriggersDdl(table));
+    session_.Run("DELETE FROM tick_packs WHERE rel = $1::regclass", {name.c_str()});
+  }
+
+  void StorePack(const std::string& table, const std::string& key, std::string_view bytes) override {
+    CheckWritable();
+    const std::string name = pg::QuoteIdent(table);
+    // Hex text: the driver sends text parameters only, and packs are
+    // written once per day, read many times.
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex = "\\x";
+    hex.reserve(2 + 2 * bytes.size());
+    for (unsigned char c : bytes) {
+      hex += kHex[c >> 4];
+      hex += kHex[c & 15];
+    }
+    session_.Run("INSERT INTO tick_packs (rel, key, data) VALUES ($1::regclass, $2, $3::bytea) "
+                 "ON CONFLICT (rel, key) DO UPDATE SET data = EXCLUDED.data",
+                 {name.c_str(), key.c_str(), hex.c_str()});
+  }
+
   int64_t LastTickId(const std::string& table) override {
     Result r = session_.Run("SELECT coalesce(max(id), 0) FROM " + pg::QuoteIdent(table), {});
     return std::stoll(PQgetvalue(r.get(), 0, 0));
@@ -139,6 +235,8 @@ class PgConnection : public Connection {
                      "CREATE INDEX " +
                      pg::QuoteIdent(table + "_symboltime") + " ON " + name + " (" + pg::kTickKey + "); " +
                      SpellingIndexDdl(table));
+    EnsurePackStore();
+    session_.Execute(PackTriggersDdl(table));
   }
 
   void Begin() override {
@@ -219,6 +317,14 @@ class PgConnection : public Connection {
 
   void CheckWritable() const {
     if (!writable_) throw EDBEngineError("Cannot modify a read-only database");
+  }
+
+  // The pack table and its trigger function, made when missing. Looked up
+  // each time: a rolled-back transaction may have taken them away again.
+  void EnsurePackStore() {
+    Result r = session_.Run(
+        "SELECT to_regclass('tick_packs') IS NOT NULL AND to_regprocedure('tick_packs_drop()') IS NOT NULL", {});
+    if (PQgetvalue(r.get(), 0, 0)[0] != 't') session_.Execute(kPacksDdl);
   }
 
   pg::Session session_;

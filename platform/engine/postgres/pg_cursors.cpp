@@ -35,9 +35,10 @@ void ReadRow(const PGresult* r, int index, const std::vector<Column>& columns, s
 
 }  // namespace
 
-std::string TickScanSql(const std::string& table, int limit) {
+std::string TickScanSql(const std::string& table, int limit, bool keyed) {
   // Rows without a time have no place in the key order and are left out.
-  return std::string("SELECT id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM ") +
+  return std::string(keyed ? "SELECT lower(symbol), " : "SELECT ") +
+         "id, date, time, symbol, bid, offer, price, bidsize, volume, offersize FROM " +
          QuoteIdent(table) + " WHERE (" + kTickKey +
          ") >= (lower($1::text) COLLATE \"C\", $2::time, $3::integer) AND time IS NOT NULL ORDER BY " +
          kTickKey + " LIMIT " + std::to_string(limit);
@@ -68,22 +69,23 @@ bool ResultCursor::Next(std::vector<Value>& row) {
 }
 
 TickCursor::TickCursor(Session& session, const std::string& table, const std::string& symbol,
-                       const std::string& time, int64_t id)
-    : session_(session), table_(table) {
+                       const std::string& time, int64_t id, bool keyed)
+    : session_(session), table_(table), keyed_(keyed ? 1 : 0) {
   Fetch(symbol, time, id);
-  if (PQnfields(result_.get()) != static_cast<int>(std::size(kTickColumns))) {
+  if (PQnfields(result_.get()) != static_cast<int>(std::size(kTickColumns)) + keyed_) {
     throw EDBEngineError("Unexpected columns in a tick table");
   }
   columns_ = ColumnsOf(result_.get());
   // The engine finds tick columns by their own names, whatever case the
   // table was created with.
-  for (size_t i = 0; i < columns_.size(); ++i) columns_[i].name = kTickColumns[i];
+  if (keyed_) columns_[0].name = "Key";
+  for (size_t i = 0; i < std::size(kTickColumns); ++i) columns_[i + keyed_].name = kTickColumns[i];
 }
 
 void TickCursor::Fetch(const std::string& symbol, const std::string& time, int64_t id) {
   const std::string id_text = std::to_string(id);
   const int limit = result_ ? kTickBatch : kTickFirstBatch;
-  result_ = session_.Run(TickScanSql(table_, limit), {symbol.c_str(), time.c_str(), id_text.c_str()});
+  result_ = session_.Run(TickScanSql(table_, limit, keyed_ != 0), {symbol.c_str(), time.c_str(), id_text.c_str()});
   batch_ = limit;
   next_ = 0;
 }
@@ -97,12 +99,12 @@ bool TickCursor::Next(std::vector<Value>& row) {
     // Symbol and time are the server's own texts, so the key compares
     // exactly as the rows do.
     const int last = rows - 1;
-    const char* id_text = PQgetvalue(r, last, 0);
+    const char* id_text = PQgetvalue(r, last, keyed_);
     int64_t id = 0;
-    const char* id_end = id_text + PQgetlength(r, last, 0);
+    const char* id_end = id_text + PQgetlength(r, last, keyed_);
     if (std::from_chars(id_text, id_end, id).ptr != id_end) throw EDBEngineError("Unexpected tick row id");
-    const std::string symbol = PQgetvalue(r, last, 3);
-    const std::string time = PQgetvalue(r, last, 2);
+    const std::string symbol = PQgetvalue(r, last, 3 + keyed_);
+    const std::string time = PQgetvalue(r, last, 2 + keyed_);
     Fetch(symbol, time, id + 1);
     r = result_.get();
     if (PQntuples(r) == 0) return false;

@@ -27,7 +27,7 @@ inline constexpr int kTickBatch = 1024;
 
 // The statement of one batch of a tick scan of `table`: at most `limit`
 // rows in index order from the key ($1 symbol, $2 time, $3 id).
-std::string TickScanSql(const std::string& table, int limit);
+std::string TickScanSql(const std::string& table, int limit, bool keyed = false);
 
 // The statement of a tick table's last row ($1 symbol; $2 time, when
 // `bounded`, which the row's time is before), read from the far end of the
@@ -62,8 +62,10 @@ class ResultCursor : public Cursor {
 class TickCursor : public Cursor {
  public:
   // Reads the rows of `table` from the key; runs the first batch.
+  // With `keyed`, each row starts with its key, lower(symbol), before the
+  // tick columns.
   TickCursor(Session& session, const std::string& table, const std::string& symbol, const std::string& time,
-             int64_t id);
+             int64_t id, bool keyed = false);
   const std::vector<Column>& columns() const override { return columns_; }
   bool Next(std::vector<Value>& row) override;
 
@@ -72,6 +74,7 @@ class TickCursor : public Cursor {
 
   Session& session_;
   const std::string table_;
+  const int keyed_;  // 1 when a key column comes first
   int batch_ = 0;  // the limit of the batch in result_
   Result result_;
   std::vector<Column> columns_;

@@ -114,7 +114,7 @@ bool Session::Healthy() {
   return false;
 }
 
-Result Session::Run(const std::string& sql, const std::vector<const char*>& values) {
+Result Session::Run(const std::string& sql, const std::vector<const char*>& values, bool binary) {
   Ready();
   // Only a read-only session reconnects on its own: a writer's transaction
   // cannot be carried over to a new connection.
@@ -122,22 +122,22 @@ Result Session::Run(const std::string& sql, const std::vector<const char*>& valu
   const bool first_in_request = read_only_ && used_in_request_ != request;
   used_in_request_ = request;
   try {
-    return RunPrepared(sql, values);
+    return RunPrepared(sql, values, binary);
   } catch (const EDBEngineError&) {
     // Broken while it waited in the pool or between requests (a server
     // restart, a lost replica): nothing of this request came over it yet.
     if (!first_in_request || PQstatus(conn_) == CONNECTION_OK) throw;
   }
   Reconnect();
-  return RunPrepared(sql, values);
+  return RunPrepared(sql, values, binary);
 }
 
-Result Session::RunPrepared(const std::string& sql, const std::vector<const char*>& values) {
-  Result r = ExecPrepared(Prepared(sql), values);
+Result Session::RunPrepared(const std::string& sql, const std::vector<const char*>& values, bool binary) {
+  Result r = ExecPrepared(Prepared(sql), values, binary);
   if (PQresultStatus(r.get()) == PGRES_FATAL_ERROR && SqlState(r.get()) == kPlanChanged &&
       PQtransactionStatus(conn_) == PQTRANS_IDLE) {
     Forget(sql);
-    r = ExecPrepared(Prepared(sql), values);
+    r = ExecPrepared(Prepared(sql), values, binary);
   }
   Check(r.get());
   return r;
@@ -249,9 +249,9 @@ void Session::Fail(const PGresult* r) {
   throw EDBEngineError(message);
 }
 
-Result Session::ExecPrepared(const std::string& name, const std::vector<const char*>& values) {
+Result Session::ExecPrepared(const std::string& name, const std::vector<const char*>& values, bool binary) {
   return Result(PQexecPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(),
-                               nullptr, nullptr, 0));
+                               nullptr, nullptr, binary ? 1 : 0));
 }
 
 const std::string& Session::Prepared(const std::string& sql) {

@@ -45,7 +45,9 @@ class Session {
   // read-only session, the first statement of a request (engine/
   // request_scope.h) that finds the connection broken reconnects and runs
   // once more.
-  Result Run(const std::string& sql, const std::vector<const char*>& values);
+  // With `binary`, the result's values come in the server's binary form (a
+  // bytea as its bytes, not as hex text).
+  Result Run(const std::string& sql, const std::vector<const char*>& values, bool binary = false);
   // Runs one or more statements without parameters.
   Result Execute(const std::string& sql);
 
@@ -68,13 +70,13 @@ class Session {
   // Re-establishes a lost connection with the same parameters (another host
   // of a multi-host string may answer); raises when none does.
   void Reconnect();
-  Result RunPrepared(const std::string& sql, const std::vector<const char*>& values);
+  Result RunPrepared(const std::string& sql, const std::vector<const char*>& values, bool binary);
   // Ends a running COPY and raises a kept failure; every command starts so.
   void Ready();
   // Raises when `r` is no success (a null result is a lost connection).
   void Check(const PGresult* r);
   [[noreturn]] void Fail(const PGresult* r);
-  Result ExecPrepared(const std::string& name, const std::vector<const char*>& values);
+  Result ExecPrepared(const std::string& name, const std::vector<const char*>& values, bool binary);
   // The server name of the prepared statement for `sql`, preparing it once.
   const std::string& Prepared(const std::string& sql);
   void Forget(const std::string& sql);

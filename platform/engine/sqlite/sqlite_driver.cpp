@@ -79,6 +79,75 @@ void CreateTickTableIn(Db& db, const std::string& table) {
   const bool has_spellings = stmt->Step();
   stmt.reset();
   if (!has_spellings) db.Exec(sqlite::SpellingsDdl(table));
+  db.Exec(sqlite::PacksDdl(table));
+}
+
+// --- Packs ------------------------------------------------------------------
+
+bool ReadPackIn(Db& db, const std::string& table, std::string_view symbol, std::string& bytes) {
+  std::unique_ptr<Stmt> stmt;
+  try {
+    stmt = db.Prepare(sqlite::ReadPackSql(table));
+  } catch (const EDBEngineError&) {
+    return false;  // a file written before packs, or by another program
+  }
+  stmt->Bind(1, Value::Text(symbol));
+  if (!stmt->Step()) return false;
+  const void* data = sqlite3_column_blob(stmt->get(), 0);
+  const int size = sqlite3_column_bytes(stmt->get(), 0);
+  bytes.assign(static_cast<const char*>(data), data != nullptr ? static_cast<size_t>(size) : 0);
+  return true;
+}
+
+// The rows of every key, each with its key first: the symbol with ASCII
+// letters folded, as NOCASE folds them.
+class KeyedCursor : public Cursor {
+ public:
+  explicit KeyedCursor(std::unique_ptr<Cursor> rows) : rows_(std::move(rows)) {
+    columns_.push_back({"Key", FieldType::kString});
+    for (const Column& c : rows_->columns()) columns_.push_back(c);
+  }
+  const std::vector<Column>& columns() const override { return columns_; }
+  bool Next(std::vector<Value>& row) override {
+    if (!rows_->Next(row_)) return false;
+    row.resize(row_.size() + 1);
+    row[0].SetText(row_[3].kind == Value::Kind::kText ? LowerAscii(row_[3].s) : std::string());
+    for (size_t i = 0; i < row_.size(); ++i) std::swap(row[i + 1], row_[i]);
+    return true;
+  }
+
+ private:
+  std::unique_ptr<Cursor> rows_;
+  std::vector<Column> columns_;
+  std::vector<Value> row_;
+};
+
+void ClearPacksIn(Db& db, const std::string& table) {
+  db.Exec(sqlite::PacksDdl(table));
+  db.Exec("DELETE FROM " + QuoteTableName(table + "_packs"));
+}
+
+void StorePackIn(Db& db, const std::string& table, const std::string& key, std::string_view bytes) {
+  std::unique_ptr<Stmt> stmt =
+      db.Prepare("INSERT OR REPLACE INTO " + QuoteTableName(table + "_packs") + " (Key, Data) VALUES (?1, ?2)");
+  stmt->Bind(1, Value::Text(key));
+  if (sqlite3_bind_blob64(stmt->get(), 2, bytes.data(), bytes.size(), SQLITE_TRANSIENT) != SQLITE_OK) db.Fail();
+  stmt->Step();
+}
+
+std::vector<std::string> PackKeysIn(Db& db, const std::string& table) {
+  std::vector<std::string> keys;
+  std::unique_ptr<Stmt> stmt;
+  try {
+    stmt = db.Prepare("SELECT Key FROM " + QuoteTableName(table + "_packs"));
+  } catch (const EDBEngineError&) {
+    return keys;
+  }
+  while (stmt->Step()) {
+    const unsigned char* text = sqlite3_column_text(stmt->get(), 0);
+    keys.emplace_back(text != nullptr ? reinterpret_cast<const char*>(text) : "");
+  }
+  return keys;
 }
 
 // Counts no further than `limit`: asking whether a table has more than ten
@@ -169,6 +238,18 @@ class FileConnection : public Connection {
   }
 
   int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*db_, table); }
+
+  bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
+    return ReadPackIn(*db_, table, symbol, bytes);
+  }
+  std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
+    return std::make_unique<KeyedCursor>(SeekTicksIn(*db_, table, "", false, 0));
+  }
+  std::vector<std::string> PackKeys(const std::string& table) override { return PackKeysIn(*db_, table); }
+  void ClearPacks(const std::string& table) override { ClearPacksIn(*db_, table); }
+  void StorePack(const std::string& table, const std::string& key, std::string_view bytes) override {
+    StorePackIn(*db_, table, key, bytes);
+  }
 
   std::vector<std::string> ListDayTables() override {
     std::unique_ptr<Stmt> stmt = db_->Prepare(
@@ -272,6 +353,24 @@ class FolderConnection : public Connection {
   }
 
   int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*ReadTable(table), table); }
+
+  bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
+    return ReadPackIn(*ReadTable(table), table, symbol, bytes);
+  }
+  std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
+    return std::make_unique<KeyedCursor>(SeekTicksIn(*ReadTable(table), table, "", false, 0));
+  }
+  std::vector<std::string> PackKeys(const std::string& table) override {
+    return PackKeysIn(*ReadTable(table), table);
+  }
+  void ClearPacks(const std::string& table) override {
+    if (!writable_) ReadOnlyStore();
+    ClearPacksIn(*WriteTable(table), table);
+  }
+  void StorePack(const std::string& table, const std::string& key, std::string_view bytes) override {
+    if (!writable_) ReadOnlyStore();
+    StorePackIn(*WriteTable(table), table, key, bytes);
+  }
 
   std::vector<std::string> ListDayTables() override {
     std::vector<std::string> names;

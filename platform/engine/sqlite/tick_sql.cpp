@@ -52,4 +52,23 @@ std::string SpellingsDdl(const std::string& table) {
          " CREATE TRIGGER " + QuoteTableName(table + "_respelt") + " AFTER UPDATE OF Symbol ON " + rows + note;
 }
 
+std::string PacksDdl(const std::string& table) {
+  const std::string rows = QuoteTableName(table);
+  const std::string packs = QuoteTableName(table + "_packs");
+  auto trigger = [&](const char* suffix, const char* event, const char* keys) {
+    return " CREATE TRIGGER IF NOT EXISTS " + QuoteTableName(table + suffix) + " AFTER " + event + " ON " + rows +
+           " BEGIN DELETE FROM " + packs + " WHERE " + keys + "; END;";
+  };
+  // Key takes the index's collation, so that one search finds a key's pack
+  // from any spelling of the symbol.
+  return "CREATE TABLE IF NOT EXISTS " + packs +
+         " (Key TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Data BLOB NOT NULL) WITHOUT ROWID;" +
+         trigger("_packs_ins", "INSERT", "Key = NEW.Symbol") + trigger("_packs_del", "DELETE", "Key = OLD.Symbol") +
+         trigger("_packs_upd", "UPDATE", "Key = OLD.Symbol OR Key = NEW.Symbol");
+}
+
+std::string ReadPackSql(const std::string& table) {
+  return "SELECT Data FROM " + QuoteTableName(table + "_packs") + " WHERE Key = ?1";
+}
+
 }  // namespace engine::sqlite

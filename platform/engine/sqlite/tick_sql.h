@@ -32,6 +32,13 @@ std::string TickTableDdl(const std::string& table);
 // layout).
 std::string SpellingsDdl(const std::string& table);
 
+// The table's packs (engine/tick_pack.h), one per SymbolTime key, and the
+// triggers that drop a key's pack whenever any of its rows is inserted,
+// updated or deleted, whoever writes: a pack that exists equals its rows.
+std::string PacksDdl(const std::string& table);
+// The pack of the key of symbol ?1; fails to prepare on a file without packs.
+std::string ReadPackSql(const std::string& table);
+
 }  // namespace engine::sqlite
 
 #endif  // HISTDATA_PLATFORM_ENGINE_SQLITE_TICK_SQL_H_

@@ -125,6 +125,11 @@ class BrokenConnection : public engine::Connection {
   }
   int64_t CountRows(const std::string&, int64_t) override { return 0; }
   int64_t LastTickId(const std::string&) override { return 0; }
+  bool ReadPack(const std::string&, std::string_view, std::string&) override { return false; }
+  std::unique_ptr<engine::Cursor> ScanKeyedTicks(const std::string&) override { return nullptr; }
+  std::vector<std::string> PackKeys(const std::string&) override { return {}; }
+  void ClearPacks(const std::string&) override {}
+  void StorePack(const std::string&, const std::string&, std::string_view) override {}
   std::unique_ptr<engine::Cursor> Query(const engine::Statement&, const std::vector<engine::BoundParam>&) override {
     return nullptr;
   }
