@@ -36,6 +36,8 @@ class RowTicks {
   bool TimeIsNull() const { return f_.Time.IsNull(); }
   double Date() const { return f_.Date.AsDateTime(); }
   double Time() const { return f_.Time.AsDateTime(); }
+  double Bid() const { return f_.Bid.AsFloat(); }
+  double Offer() const { return f_.Offer.AsFloat(); }
   double Price() const { return f_.Price.AsFloat(); }
   double Volume() const { return f_.Volume.AsFloat(); }
   TickQuote Quote() const { return f_.Quote(); }
@@ -64,6 +66,8 @@ class PackTicks {
   bool TimeIsNull() const { return KindOf(engine::kPackTime) == engine::Value::Kind::kNull; }
   double Date() const { return ValueOf(engine::kPackDate); }
   double Time() const { return ValueOf(engine::kPackTime); }
+  double Bid() const { return ValueOf(engine::kPackBid); }
+  double Offer() const { return ValueOf(engine::kPackOffer); }
   double Price() const { return ValueOf(engine::kPackPrice); }
   double Volume() const { return ValueOf(engine::kPackVolume); }
   TickQuote Quote() const;

@@ -36,7 +36,8 @@ namespace {
 
 // One tick as read from a tick table. The date and time are kept as the
 // whole seconds of their text forms ("yyyy/m/d", "hh:nn:ss"), which is all
-// that bars are formed from; sizes and volume are rounded half to even.
+// that bars are formed from; the volume is rounded half to even, and the
+// sizes, which no bar shows, are left at 0.
 class THisttableRecord : public TickQuote {
  public:
   int64_t Date = 0;  // day since the epoch
@@ -273,7 +274,11 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       } else if (r.Stamp() > DayEnd) {
         break;
       }
-      static_cast<TickQuote&>(r) = ticks.Quote();
+      // What the bars are formed from; the sizes play no part.
+      r.Bid = ticks.Bid();
+      r.Offer = ticks.Offer();
+      r.Price = ticks.Price();
+      r.Volume = rtl::RoundHalfEven(ticks.Volume());
       day.push_back(r);
     }
     HistTable.Close();

@@ -109,9 +109,13 @@ metrics::Counter& file_reads = metrics::Default().AddCounter(
     "Settings files read because they were new or had changed since their last read.");
 
 // The file's text now, or null when it is not a readable regular file.
-std::shared_ptr<const std::string> CurrentText(const std::string& path) {
+std::shared_ptr<const std::string> CurrentText(const std::string& path, const os::FileVersion* seen) {
   os::FileVersion now;
-  if (!os::RegularFileVersion(path, now)) return nullptr;
+  if (seen != nullptr) {
+    now = *seen;
+  } else if (!os::RegularFileVersion(path, now)) {
+    return nullptr;
+  }
   {
     std::lock_guard<std::mutex> lock(snapshots_mu);
     auto it = snapshots.find(path);
@@ -190,7 +194,7 @@ std::string DefaultText(std::string_view value) {
 
 std::string TIniFile::ReadString(std::string_view section, std::string_view key,
                                  std::string_view default_value) const {
-  const std::shared_ptr<const std::string> text = CurrentText(path_);
+  const std::shared_ptr<const std::string> text = CurrentText(path_, TakeSeen());
   if (!text) return DefaultText(default_value);
   key = Trim(key);
   for (const Entry& e : SectionEntries(*text, section)) {
@@ -202,7 +206,7 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::string>& list) const {
-  const std::shared_ptr<const std::string> text = CurrentText(path_);
+  const std::shared_ptr<const std::string> text = CurrentText(path_, TakeSeen());
   if (!text) return;
   const std::vector<Entry> entries = SectionEntries(*text, section);
 

@@ -1,7 +1,6 @@
 #include "settings/zetini.h"
 
-#include <sys/stat.h>
-
+#include "platform/os/files.h"
 #include "platform/os/module_folder.h"
 #include "platform/os/paths.h"
 #include "platform/os/system_folder.h"
@@ -12,11 +11,6 @@ namespace zetini {
 
 namespace {
 
-bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 using rtl::LowerAscii;
 
 }  // namespace
@@ -26,7 +20,17 @@ std::unique_ptr<TIniFile> zetIniFile(std::string_view file_name) {
   const std::string sep = os::kPathSeparator;
   for (const std::string& path : {"." + sep + name, os::ModuleFolder() + sep + name,
                                   os::SystemSettingsFolder() + sep + name}) {
-    if (FileExists(path)) return std::make_unique<TIniFile>(path);
+    // One look serves both the search and the reader's first read.
+    os::FileVersion version;
+    switch (os::LookAt(path, version)) {
+      case os::PathKind::kMissing:
+      case os::PathKind::kFolder:
+        continue;
+      case os::PathKind::kRegularFile:
+        return std::make_unique<TIniFile>(path, &version);
+      case os::PathKind::kOther:
+        return std::make_unique<TIniFile>(path);
+    }
   }
   // No local file: the registry says where to download it from. The
   // downloaded file is used whatever the outcome, so that a failed download

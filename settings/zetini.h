@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/os/files.h"
+
 namespace zetini {
 
 // A read-through reader over one ini file: every read sees the file as it
@@ -17,6 +19,14 @@ namespace zetini {
 class TIniFile {
  public:
   explicit TIniFile(std::string path) : path_(std::move(path)) {}
+  // `seen`: the file's version as the caller found it just now, which the
+  // first read takes instead of looking again.
+  TIniFile(std::string path, const os::FileVersion* seen) : path_(std::move(path)) {
+    if (seen != nullptr) {
+      seen_ = *seen;
+      has_seen_ = true;
+    }
+  }
   const std::string& FileName() const { return path_; }
   // The value, cut to 2047 characters; Default when the file, section or
   // key is missing. "key=" gives an empty string.
@@ -27,7 +37,15 @@ class TIniFile {
   void ReadSectionValues(std::string_view section, std::vector<std::string>& list) const;
 
  private:
+  // The version the first read takes; used once.
+  const os::FileVersion* TakeSeen() const {
+    if (!has_seen_) return nullptr;
+    has_seen_ = false;
+    return &seen_;
+  }
   std::string path_;
+  os::FileVersion seen_;
+  mutable bool has_seen_ = false;
 };
 
 // Finds the settings file (empty name: "zet.ini") in the working folder, the

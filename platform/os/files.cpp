@@ -122,6 +122,13 @@ bool RegularFileVersion(const std::string& path, FileVersion& out) {
   return ok;
 }
 
+PathKind LookAt(const std::string& path, FileVersion& version) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kMissing;
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+  return RegularFileVersion(path, version) ? PathKind::kRegularFile : PathKind::kOther;
+}
+
 int64_t FileClockNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -136,6 +143,13 @@ bool RegularFileVersion(int fd, FileVersion& out) {
 bool RegularFileVersion(const std::string& path, FileVersion& out) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && StatVersion(st, out);
+}
+
+PathKind LookAt(const std::string& path, FileVersion& version) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return PathKind::kMissing;
+  if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
+  return StatVersion(st, version) ? PathKind::kRegularFile : PathKind::kOther;
 }
 
 int64_t FileClockNow() {

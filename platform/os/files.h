@@ -32,6 +32,10 @@ struct FileVersion {
 bool RegularFileVersion(int fd, FileVersion& out);
 bool RegularFileVersion(const std::string& path, FileVersion& out);
 
+// What one look at `path` finds; for a regular file, its version too.
+enum class PathKind { kMissing, kFolder, kRegularFile, kOther };
+PathKind LookAt(const std::string& path, FileVersion& version);
+
 // Now, by the clock that stamps file times, in nanoseconds since 1970.
 int64_t FileClockNow();
 

@@ -71,14 +71,6 @@ void AppendNumber(std::string& out, int64_t value, int width) {
 
 // The value as a whole count of milliseconds. Values far outside any
 // calendar are clamped so that the conversion stays defined.
-int64_t ToMilliseconds(TDateTime value) {
-  if (std::isnan(value)) return 0;
-  constexpr double kLimit = 1e9;  // days; about 2.7 million years
-  if (value > kLimit) value = kLimit;
-  if (value < -kLimit) value = -kLimit;
-  return static_cast<int64_t>(std::round(value * static_cast<double>(kMsPerDay)));
-}
-
 bool TryEncodeDate(int year, int month, int day, TDateTime& out) {
   if (year < 1 || year > 9999 || month < 1 || month > 12) return false;
   if (day < 1 || day > DaysInMonth(year, month)) return false;

@@ -47,7 +47,21 @@ DateTimeParts DecodeDateTime(TDateTime value);
 
 // The value as a whole count of milliseconds (nearest). Bar and slot
 // arithmetic uses it so that floating drift never moves a boundary.
-int64_t ToMilliseconds(TDateTime value);
+inline int64_t ToMilliseconds(TDateTime value) {
+  if (value != value) return 0;  // NaN
+  constexpr double kLimit = 1e9;  // days; about 2.7 million years
+  if (value > kLimit) value = kLimit;
+  if (value < -kLimit) value = -kLimit;
+  // Halves away from zero, as std::round does, without its library call (it
+  // runs for every tick read): the difference between a value below 2^52
+  // and its truncation is exact, and a larger one is whole already.
+  const double ms = value * static_cast<double>(kMsPerDay);
+  auto whole = static_cast<int64_t>(ms);
+  const double rest = ms - static_cast<double>(whole);
+  if (rest >= 0.5) ++whole;
+  if (rest <= -0.5) --whole;
+  return whole;
+}
 
 // Formats with the patterns this system uses, built from the tokens
 // yyyy yy mm m dd d hh h nn n ss s zzz and literal characters

@@ -71,6 +71,12 @@ bool AppendShortDecimal(std::string& out, double value) {
 
 template <typename Int>
 Int RoundHalfEvenTo(double value) {
+  // Whole numbers in range, the common case of sizes and volumes, need no
+  // rounding call.
+  if (value > -2147483648.0 && value < 2147483648.0) {
+    const auto whole = static_cast<int32_t>(value);
+    if (static_cast<double>(whole) == value) return whole;
+  }
   if (std::isnan(value)) return 0;
   // nearbyint rounds halves to even in the default rounding mode.
   const double r = std::nearbyint(value);

@@ -200,6 +200,7 @@ class PacksTest : public TickServiceTest {
     // Rows appended to packed days, one of them today's under the running
     // server: the packs of the keys they touch go, the others stay.
     MarketMaker more(seed + 100);
+    stores.SetSetting("KORVA", "ExecutionTickOnly", "N");
     ASSERT_EQ(Get("/?symbol=HVY&mode=2").status, 200);  // the server runs while rows arrive
     stores.AddTicks(kDays[0], {TickRow{"12:00:00", "abc", 1, 2, 3, 4, 5, 6}, TickRow{"12:00:00", "ABC", 7, 8, 9, 1, 2, 3}});
     stores.AddTicks(kDays[2], more.Day(40));
