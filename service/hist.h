@@ -4,7 +4,7 @@
 //
 // The generators are virtual so that tests can stand in for them; each is
 // implemented in its own source under generators/, named beside it here
-// (service/handler.cpp maps modes and settings to them).
+// (service/mode_table.cpp maps modes and settings to them).
 #ifndef HISTDATA_SERVICE_HIST_H_
 #define HISTDATA_SERVICE_HIST_H_
 
