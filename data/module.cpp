@@ -11,31 +11,33 @@
 
 namespace hist {
 
-void DBInitConfig() {
-  DSNValues dsn;
-  std::vector<std::string> section;
-  zetini::zetIniFile()->ReadSectionValues("ZET_DATABASE", section);
-  std::string source = zetini::ListValue(section, "DSN_source");
-  if (!source.empty()) dsn.source = source;
-  dsn.user = zetini::ListValue(section, "DSN_user");
-  dsn.password = zetini::ListValue(section, "DSN_password");
-  SetDSN(std::move(dsn));
-}
-
-std::vector<StoreLogin> ModuleStores() {
+ModuleSettings ReadModuleSettings() {
   auto ini = zetini::zetIniFile();
-  const engine::Credentials form{ini->ReadString("KORVA", "DBUSER", "sa"),
-                                 ini->ReadString("KORVA", "DBPASSWORD", "")};
+  ModuleSettings settings;
+  settings.form.user = ini->ReadString("KORVA", "DBUSER", "sa");
+  settings.form.password = ini->ReadString("KORVA", "DBPASSWORD", "");
   std::vector<std::string> section;
   ini->ReadSectionValues("ZET_DATABASE", section);
-  std::string source = zetini::ListValue(section, "DSN_source");
-  if (source.empty()) source = DSNValues().source;
+  if (std::string source = zetini::ListValue(section, "DSN_source"); !source.empty()) {
+    settings.dsn.source = std::move(source);
+  }
+  settings.dsn.user = zetini::ListValue(section, "DSN_user");
+  settings.dsn.password = zetini::ListValue(section, "DSN_password");
+  return settings;
+}
+
+void DBInitConfig() { SetDSN(ReadModuleSettings().dsn); }
+
+std::vector<StoreLogin> ModuleStores() {
+  const ModuleSettings settings = ReadModuleSettings();
   // The module database logs in only when a user is named (as
   // DatabaseNewQueryOpen does).
   engine::Credentials module;
-  module.user = zetini::ListValue(section, "DSN_user");
-  if (!module.user.empty()) module.password = zetini::ListValue(section, "DSN_password");
-  return {{"HISTDATA", {}}, {"Historical", form}, {"ardandata", form}, {source, module}};
+  if (!settings.dsn.user.empty()) module = {settings.dsn.user, settings.dsn.password};
+  return {{"HISTDATA", {}},
+          {"Historical", settings.form},
+          {"ardandata", settings.form},
+          {settings.dsn.source, module}};
 }
 
 bool DatabaseNewQueryOpen(std::unique_ptr<engine::TDatabase>& Database,

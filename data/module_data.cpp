@@ -5,7 +5,6 @@
 #include <string>
 
 #include "data/module.h"
-#include "settings/zetini.h"
 
 namespace hist {
 
@@ -89,14 +88,9 @@ TModuleData::~TModuleData() {
 
 void TModuleData::WebModuleCreate() {
   // The line terminator of assembled lines is fixed at CR LF (globals.h).
-  std::string user, password;
-  {
-    auto ini = zetini::zetIniFile();
-    user = ini->ReadString("KORVA", "DBUSER", "sa");
-    password = ini->ReadString("KORVA", "DBPASSWORD", "");
-  }
-  SetLogin(HistSQLDB, user, password);
-  SetLogin(ARDANDB, user, password);
+  const engine::Credentials login = ReadModuleSettings().form;
+  SetLogin(HistSQLDB, login.user, login.password);
+  SetLogin(ARDANDB, login.user, login.password);
 
   // A module whose database could not be made stays without it; the modes
   // that need it log that and stop.
