@@ -2,6 +2,7 @@
 // Every component goes into the module's own session.
 #include "data/module_data.h"
 
+#include <initializer_list>
 #include <string>
 
 #include "data/module.h"
@@ -23,6 +24,22 @@ void SetLogin(engine::TDatabase& db, const std::string& user, const std::string&
   db.Params.clear();
   db.Params.push_back("USER NAME=" + user);
   db.Params.push_back("PASSWORD=" + password);
+}
+
+// One input parameter of a stored procedure.
+struct ParamDecl {
+  const char* name;
+  engine::FieldType type;
+};
+
+// Declares a stored procedure over `db`: its integer result first, then its
+// inputs in the order the store's procedure takes them.
+void DeclareProc(engine::TStoredProc& proc, engine::TDatabase& db, const char* name,
+                 const char* result, std::initializer_list<ParamDecl> inputs) {
+  proc.SetDatabase(&db);
+  proc.StoredProcName = name;
+  proc.DeclareParam(result, engine::FieldType::kInteger, /*is_result=*/true);
+  for (const ParamDecl& p : inputs) proc.DeclareParam(p.name, p.type);
 }
 
 }  // namespace
@@ -56,28 +73,20 @@ TModuleData::TModuleData() {
   StockNameQuery.Params.Add("Symbol", FieldType::kString);
   StockNameQuery.SetSQL("select name_e, name_c from DailySymbol where Stock_code = :Symbol");
 
-  spQueryDaily.SetDatabase(&HistSQLDB);
-  spQueryDaily.StoredProcName = "usp_Closing_Price;1";
-  spQueryDaily.DeclareParam("@RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spQueryDaily.DeclareParam("@From_Symbol", FieldType::kString);
-  spQueryDaily.DeclareParam("@To_Symbol", FieldType::kString);
-  spQueryDaily.DeclareParam("@From_Date", FieldType::kDateTime);
-  spQueryDaily.DeclareParam("@To_Date", FieldType::kDateTime);
-  spQueryDaily.DeclareParam("@Adj", FieldType::kInteger);
-
-  spIntervalQuery.SetDatabase(&ARDANDB);
-  spIntervalQuery.StoredProcName = "QueryIntervals;1";
-  spIntervalQuery.DeclareParam("RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spIntervalQuery.DeclareParam("@Symbol", FieldType::kString);
-  spIntervalQuery.DeclareParam("@Interval", FieldType::kInteger);
-  spIntervalQuery.DeclareParam("@TimeFrom", FieldType::kDateTime);
-  spIntervalQuery.DeclareParam("@TimeTo", FieldType::kDateTime);
-  spIntervalQuery.DeclareParam("@BackCount", FieldType::kInteger);
-
-  spMarketSessionQuery.SetDatabase(&ARDANDB);
-  spMarketSessionQuery.StoredProcName = "QueryMarketSession;1";
-  spMarketSessionQuery.DeclareParam("RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spMarketSessionQuery.DeclareParam("@Symbol", FieldType::kString);
+  DeclareProc(spQueryDaily, HistSQLDB, "usp_Closing_Price;1", "@RETURN_VALUE",
+              {{"@From_Symbol", FieldType::kString},
+               {"@To_Symbol", FieldType::kString},
+               {"@From_Date", FieldType::kDateTime},
+               {"@To_Date", FieldType::kDateTime},
+               {"@Adj", FieldType::kInteger}});
+  DeclareProc(spIntervalQuery, ARDANDB, "QueryIntervals;1", "RETURN_VALUE",
+              {{"@Symbol", FieldType::kString},
+               {"@Interval", FieldType::kInteger},
+               {"@TimeFrom", FieldType::kDateTime},
+               {"@TimeTo", FieldType::kDateTime},
+               {"@BackCount", FieldType::kInteger}});
+  DeclareProc(spMarketSessionQuery, ARDANDB, "QueryMarketSession;1", "RETURN_VALUE",
+              {{"@Symbol", FieldType::kString}});
 }
 
 TModuleData::~TModuleData() {

@@ -102,14 +102,6 @@ TEST_F(HandlerTest, SymbolAloneIsModeZeroOverTheWholeOfToday) {
   EXPECT_TRUE(c.gotResponse);
 }
 
-TEST_F(HandlerTest, PathAndMethodDoNotMatter) {
-  HttpReply r = server().Post("/some/path?ignored=1", "symbol=0011&mode=2");
-  EXPECT_EQ(r.status, 200);
-  GenCall c = OnlyCall();
-  EXPECT_EQ(c.name, "GenDelay");
-  EXPECT_EQ(c.symbol, "0011");
-}
-
 // A request that cannot be served gets one error line, in one write, and
 // reaches no generator. Times are checked before dates, and both before the
 // pairs, so a lone member that does not convert gets the format message.
@@ -186,18 +178,27 @@ TEST_F(HandlerTest, WholeNumbersFallBackToTheirDefaults) {
   EXPECT_EQ(OnlyCall().dayCount, -3);
 }
 
+// A POST's fields come from its body alone, whatever its path and query
+// string say; an empty body is a request without fields.
 TEST_F(HandlerTest, PostBodyIsTheOnlySource) {
-  HttpReply r = server().Post("/?symbol=9999&mode=0", "symbol=0005&mode=2");
-  EXPECT_EQ(r.status, 200);
-  GenCall c = OnlyCall();
-  EXPECT_EQ(c.name, "GenDelay");
-  EXPECT_EQ(c.symbol, "0005");
-
-  Recorder::Get().Reset();
-  server().Post("/?symbol=9999&mode=2", "");
-  c = OnlyCall();
-  EXPECT_EQ(c.name, "GenIntraday");
-  EXPECT_EQ(c.symbol, "");
+  struct Case {
+    const char* target;
+    const char* body;
+    const char* generator;
+    const char* symbol;
+  } cases[] = {
+      {"/some/path?ignored=1", "symbol=0011&mode=2", "GenDelay", "0011"},
+      {"/?symbol=9999&mode=0", "symbol=0005&mode=2", "GenDelay", "0005"},
+      {"/?symbol=9999&mode=2", "", "GenIntraday", ""},
+  };
+  for (const Case& k : cases) {
+    Recorder::Get().Reset();
+    HttpReply r = server().Post(k.target, k.body);
+    EXPECT_EQ(r.status, 200) << k.target;
+    GenCall c = OnlyCall();
+    EXPECT_EQ(c.name, k.generator) << k.target;
+    EXPECT_EQ(c.symbol, k.symbol) << k.target;
+  }
 }
 
 TEST_F(HandlerTest, FieldNamesIgnoreCaseAndTheFirstCounts) {
