@@ -1,12 +1,12 @@
-// Day-table lookups of the request module: which days have tick tables, and
-// how far back a scan must start to cover a number of days with data.
+// Day-table lookups of the request module: which days have tick tables, how
+// far back a scan must start to cover a number of days with data, and the
+// names the history store knows a symbol by.
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "data/day_scan.h"
-#include "service/hist.h"
-#include "service/reply_lines.h"
+#include "data/module_data.h"
 
 namespace hist {
 
@@ -27,11 +27,12 @@ struct DayTableFacts {
 
 }  // namespace
 
-TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTime dateEnd) {
+rtl::TDateTime TModuleData::SeekDateByCount(int DayCount, rtl::TDateTime dateBegin,
+                                            rtl::TDateTime dateEnd) {
   if (DayCount == 0) return dateBegin;
   std::unordered_map<std::string, DayTableFacts> seen;
   int found = 0;
-  TDateTime day = dateEnd;
+  rtl::TDateTime day = dateEnd;
   while (day >= dateBegin) {
     auto [facts, fresh] = seen.try_emplace(NameDayTable(HistTable, day));
     if (fresh && (facts->second.exists = HistTable.Exists())) {
@@ -47,28 +48,21 @@ TDateTime THistData::SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTim
   return day;
 }
 
-bool THistData::PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd) {
+bool TModuleData::PreCheckExistDaysData(rtl::TDateTime dateBegin, rtl::TDateTime dateEnd) {
   if (dateEnd - dateBegin == 0) return false;
   std::unordered_set<std::string> asked;  // names already found to have no table
-  for (TDateTime day = dateBegin; day <= dateEnd; day = day + 1) {
+  for (rtl::TDateTime day = dateBegin; day <= dateEnd; day = day + 1) {
     if (!asked.insert(NameDayTable(HistTable, day)).second) continue;
     if (HistTable.Exists()) return true;
   }
   return false;
 }
 
-bool THistData::GenStockName(const std::string& Symbol) {
+bool TModuleData::FindStockName(const std::string& Symbol) {
   StockNameQuery.Close();
   StockNameQuery.ParamByName("Symbol").SetAsString(Symbol);
   StockNameQuery.Open();
-  if (StockNameQuery.Eof()) return false;
-  // Only the first row is used. Without a response (a module driven outside
-  // a request) there is nowhere to write, so nothing is.
-  if (Response != nullptr) {
-    SendNameLines(*Response, StockNameQuery.FieldByName("name_e"),
-                  StockNameQuery.FieldByName("name_c"));
-  }
-  return true;
+  return !StockNameQuery.Eof();
 }
 
 }  // namespace hist

@@ -1,7 +1,4 @@
-// The request module's declared components and its creation handler.
-//
-// Every component of a module lives in the module's own session, so that
-// modules serving requests at the same time never share a connection.
+// The module database and the settings that reach it.
 #include "data/module.h"
 
 #include <exception>
@@ -10,130 +7,37 @@
 
 #include "data/session_id.h"
 #include "log/zetUtilities.h"
-#include "service/hist.h"
 #include "settings/zetini.h"
 
 namespace hist {
 
-namespace {
-
-void DeclareDatabase(engine::TDatabase& db, const char* alias, const char* name,
-                     const std::string& session, bool read_only) {
-  db.AliasName = alias;
-  db.DatabaseName = name;
-  db.SessionName = session;
-  db.ReadOnly = read_only;
-}
-
-// Replaces a database's login parameters, user first.
-void SetLogin(engine::TDatabase& db, const std::string& user, const std::string& password) {
-  db.Params.clear();
-  db.Params.push_back("USER NAME=" + user);
-  db.Params.push_back("PASSWORD=" + password);
-}
-
-}  // namespace
-
-THistData::THistData() {
-  SessionName = engine::AutoSessionName("HistSession");
-
-  DeclareDatabase(HistDB, "HISTDATA", "HistDB", SessionName, /*read_only=*/true);
-  DeclareDatabase(HistSQLDB, "Historical", "HistSQLDB", SessionName, /*read_only=*/true);
-  DeclareDatabase(ARDANDB, "ardandata", "ARDANDB", SessionName, /*read_only=*/false);
-  // The declared login; WebModuleCreate replaces it before any connection.
-  SetLogin(HistSQLDB, "sa", "");
-  SetLogin(ARDANDB, "sa", "");
-
-  HistTable.SetDatabase(&HistDB);
-
-  using engine::FieldType;
-  // Parameters declared before the statement keep their types when it is set.
-  HistSQLQuery.SetDatabase(&HistSQLDB);
-  HistSQLQuery.Params.Add("Symbol", FieldType::kString);
-  HistSQLQuery.Params.Add("DateStart", FieldType::kDate);
-  HistSQLQuery.Params.Add("DateEnd", FieldType::kDate);
-  HistSQLQuery.SetSQL(
-      "SELECT * FROM datastore WHERE\n"
-      "stock_code = :Symbol AND\n"
-      "c_date >= :DateStart AND\n"
-      "c_date <= :DateEnd\n"
-      "order by c_date");
-
-  StockNameQuery.SetDatabase(&HistSQLDB);
-  StockNameQuery.Params.Add("Symbol", FieldType::kString);
-  StockNameQuery.SetSQL("select name_e, name_c from DailySymbol where Stock_code = :Symbol");
-
-  spQueryDaily.SetDatabase(&HistSQLDB);
-  spQueryDaily.StoredProcName = "usp_Closing_Price;1";
-  spQueryDaily.DeclareParam("@RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spQueryDaily.DeclareParam("@From_Symbol", FieldType::kString);
-  spQueryDaily.DeclareParam("@To_Symbol", FieldType::kString);
-  spQueryDaily.DeclareParam("@From_Date", FieldType::kDateTime);
-  spQueryDaily.DeclareParam("@To_Date", FieldType::kDateTime);
-  spQueryDaily.DeclareParam("@Adj", FieldType::kInteger);
-
-  spIntervalQuery.SetDatabase(&ARDANDB);
-  spIntervalQuery.StoredProcName = "QueryIntervals;1";
-  spIntervalQuery.DeclareParam("RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spIntervalQuery.DeclareParam("@Symbol", FieldType::kString);
-  spIntervalQuery.DeclareParam("@Interval", FieldType::kInteger);
-  spIntervalQuery.DeclareParam("@TimeFrom", FieldType::kDateTime);
-  spIntervalQuery.DeclareParam("@TimeTo", FieldType::kDateTime);
-  spIntervalQuery.DeclareParam("@BackCount", FieldType::kInteger);
-
-  spMarketSessionQuery.SetDatabase(&ARDANDB);
-  spMarketSessionQuery.StoredProcName = "QueryMarketSession;1";
-  spMarketSessionQuery.DeclareParam("RETURN_VALUE", FieldType::kInteger, /*is_result=*/true);
-  spMarketSessionQuery.DeclareParam("@Symbol", FieldType::kString);
-}
-
-THistData::~THistData() {
-  // The datasets go before their databases (member order); the session name
-  // is given back last so that no live component still carries it.
-  engine::ReleaseSessionName(SessionName);
-}
-
-void THistData::WebModuleCreate() {
-  // The line terminator of assembled lines is fixed at CR LF (globals.h).
-  std::string user, password;
-  {
-    auto ini = zetini::zetIniFile();
-    user = ini->ReadString("KORVA", "DBUSER", "sa");
-    password = ini->ReadString("KORVA", "DBPASSWORD", "");
-  }
-  SetLogin(HistSQLDB, user, password);
-  SetLogin(ARDANDB, user, password);
-
-  // A module whose database could not be made stays without it; the modes
-  // that need it log that and stop.
-  DatabaseNewQueryOpen(FDatabase, IntervalQuery, FIsValidSymbolQuery);
-}
-
-void DBInitConfig() {
-  DSNValues dsn;
-  std::vector<std::string> section;
-  zetini::zetIniFile()->ReadSectionValues("ZET_DATABASE", section);
-  std::string source = zetini::ListValue(section, "DSN_source");
-  if (!source.empty()) dsn.source = source;
-  dsn.user = zetini::ListValue(section, "DSN_user");
-  dsn.password = zetini::ListValue(section, "DSN_password");
-  SetDSN(std::move(dsn));
-}
-
-std::vector<StoreLogin> ModuleStores() {
+ModuleSettings ReadModuleSettings() {
   auto ini = zetini::zetIniFile();
-  const engine::Credentials form{ini->ReadString("KORVA", "DBUSER", "sa"),
-                                 ini->ReadString("KORVA", "DBPASSWORD", "")};
+  ModuleSettings settings;
+  settings.form.user = ini->ReadString("KORVA", "DBUSER", "sa");
+  settings.form.password = ini->ReadString("KORVA", "DBPASSWORD", "");
   std::vector<std::string> section;
   ini->ReadSectionValues("ZET_DATABASE", section);
-  std::string source = zetini::ListValue(section, "DSN_source");
-  if (source.empty()) source = DSNValues().source;
+  if (std::string source = zetini::ListValue(section, "DSN_source"); !source.empty()) {
+    settings.dsn.source = std::move(source);
+  }
+  settings.dsn.user = zetini::ListValue(section, "DSN_user");
+  settings.dsn.password = zetini::ListValue(section, "DSN_password");
+  return settings;
+}
+
+void DBInitConfig() { SetDSN(ReadModuleSettings().dsn); }
+
+std::vector<StoreLogin> ModuleStores() {
+  const ModuleSettings settings = ReadModuleSettings();
   // The module database logs in only when a user is named (as
   // DatabaseNewQueryOpen does).
   engine::Credentials module;
-  module.user = zetini::ListValue(section, "DSN_user");
-  if (!module.user.empty()) module.password = zetini::ListValue(section, "DSN_password");
-  return {{"HISTDATA", {}}, {"Historical", form}, {"ardandata", form}, {source, module}};
+  if (!settings.dsn.user.empty()) module = {settings.dsn.user, settings.dsn.password};
+  return {{"HISTDATA", {}},
+          {"Historical", settings.form},
+          {"ardandata", settings.form},
+          {settings.dsn.source, module}};
 }
 
 bool DatabaseNewQueryOpen(std::unique_ptr<engine::TDatabase>& Database,

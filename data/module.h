@@ -7,14 +7,25 @@
 #include <string>
 #include <vector>
 
+#include "data/session_id.h"
 #include "platform/engine/aliases.h"
 #include "platform/engine/engine.h"
 
 namespace hist {
 
-// Reads DSN_source (empty or missing: "zetdata"), DSN_user and DSN_password
-// of section ZET_DATABASE into the process-wide DSN values. Errors of the
-// settings store reach the caller.
+// The settings a module's logins come from, all read through one settings
+// reader: the login of the form databases (DBUSER, default "sa", and
+// DBPASSWORD of section KORVA) and the module database's source and login
+// (DSN_source, empty or missing: "zetdata", DSN_user and DSN_password of
+// section ZET_DATABASE). Errors of the settings store reach the caller.
+struct ModuleSettings {
+  engine::Credentials form;
+  DSNValues dsn;
+};
+ModuleSettings ReadModuleSettings();
+
+// Reads the module database's source and login (ReadModuleSettings) into the
+// process-wide DSN values. Errors of the settings store reach the caller.
 void DBInitConfig();
 
 // Makes the module database (alias: the DSN source; database name "ordDB" +

@@ -1,17 +1,17 @@
 // THistData: the request module. One instance serves one request at a time;
-// it owns its database components and its own module database, carries the
-// history handler and, as operations, one generator per request mode.
+// it has the database objects of data/module_data.h, carries the history
+// handler and, as operations, one generator per request mode.
 //
 // The generators are virtual so that tests can stand in for them; each is
 // implemented in its own source under generators/, named beside it here
-// (service/handler.cpp maps modes and settings to them).
+// (service/mode_table.cpp maps modes and settings to them).
 #ifndef HISTDATA_SERVICE_HIST_H_
 #define HISTDATA_SERVICE_HIST_H_
 
 #include <memory>
 #include <string>
 
-#include "platform/engine/engine.h"
+#include "data/module_data.h"
 #include "platform/rtl/datetime.h"
 #include "service/web.h"
 
@@ -19,18 +19,8 @@ namespace hist {
 
 using rtl::TDateTime;
 
-class THistData {
+class THistData : public TModuleData {
  public:
-  // Makes the declared components and names the module's session; does not
-  // run WebModuleCreate (the pool does, under its lock).
-  THistData();
-  virtual ~THistData();
-  THistData(const THistData&) = delete;
-  THistData& operator=(const THistData&) = delete;
-
-  // Creation handler: credentials, session identifier, module database.
-  void WebModuleCreate();
-
   // The single action's handler. Handled is left true.
   void HistDatagetHistoryAction(TWebRequest& Request, TWebResponse& Response, bool& Handled);
 
@@ -69,33 +59,13 @@ class THistData {
                             TDateTime TimeOver, TDateTime DateStart, TDateTime DateOver, int Interval,
                             bool TodayOnly);
 
-  // --- Shared lookups (data/) ---------------------------------------------
-  TDateTime SeekDateByCount(int DayCount, TDateTime dateBegin, TDateTime dateEnd);
-  bool PreCheckExistDaysData(TDateTime dateBegin, TDateTime dateEnd);
   // Writes "NOTE|ENAME|..." and "NOTE|CNAME|..." into the current response
-  // when DailySymbol knows the symbol.
+  // when DailySymbol knows the symbol (name_lines.cpp).
   bool GenStockName(const std::string& Symbol);
 
   // The response of the request being served; generators that are handed no
   // response write here.
   TWebResponse* Response = nullptr;
-
-  // --- Declared components --------------------------------------------------
-  std::string SessionName;  // HistSession_N
-  engine::TDatabase HistDB;      // "HISTDATA", read-only
-  engine::TDatabase HistSQLDB;   // "Historical", read-only
-  engine::TDatabase ARDANDB;     // "ardandata"
-  engine::TTable HistTable;      // over HistDB, index SymbolTime
-  engine::TQuery HistSQLQuery;   // over HistSQLDB, declared only
-  engine::TQuery StockNameQuery; // over HistSQLDB
-  engine::TStoredProc spQueryDaily;          // "usp_Closing_Price;1"
-  engine::TStoredProc spIntervalQuery;       // "QueryIntervals;1"
-  engine::TStoredProc spMarketSessionQuery;  // "QueryMarketSession;1"
-
-  // --- Module database (made once by WebModuleCreate; empty on failure) -------
-  std::unique_ptr<engine::TDatabase> FDatabase;
-  std::unique_ptr<engine::TQuery> IntervalQuery;
-  std::unique_ptr<engine::TQuery> FIsValidSymbolQuery;
 };
 
 }  // namespace hist

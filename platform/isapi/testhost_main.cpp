@@ -24,7 +24,7 @@
 #include <io.h>
 #endif
 
-#include "tests/support/isapi_driver.h"
+#include "platform/isapi/extension_driver.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ class Gate {
   const int total_;
 };
 
-void Print(const testing_support::IsapiReply& r) {
+void Print(const isapi::IsapiReply& r) {
   std::printf("reply result %u status %u %s\n%s", static_cast<unsigned>(r.result),
               static_cast<unsigned>(r.status_code), r.status_text.c_str(), r.headers.c_str());
   const std::string body = r.Body();
@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   try {
     const std::vector<std::string> queries = Queries(argv[arg + 1], threads);
     {
-      testing_support::IsapiLibrary lib(argv[arg]);
+      isapi::IsapiLibrary lib(argv[arg]);
       HSE_VERSION_INFO info{};
       if (!lib.GetExtensionVersion(&info)) {
         std::fprintf(stderr, "GetExtensionVersion failed\n");
@@ -96,18 +96,18 @@ int main(int argc, char** argv) {
                   info.lpszExtensionDesc);
       if (threads == 1) {
         for (const std::string& query : queries) {
-          testing_support::IsapiRequest request;
+          isapi::IsapiRequest request;
           request.query = query;
           Print(lib.Call(request));
         }
       } else {
-        std::vector<testing_support::IsapiReply> replies(threads);
+        std::vector<isapi::IsapiReply> replies(threads);
         std::vector<std::thread> workers;
         Gate gate(threads);
         for (int i = 0; i < threads; ++i)
           workers.emplace_back([&, i] {
             bool arrived = false;
-            testing_support::IsapiRequest request;
+            isapi::IsapiRequest request;
             request.query = queries[i];
             if (hold) {
               request.on_write = [&] {

@@ -4,6 +4,7 @@
 
 #include "platform/os/module_folder.h"
 
+#include "platform/os/module_file_win.h"
 #include "platform/os/win32.h"
 
 namespace os {
@@ -23,6 +24,12 @@ std::string ModulePath() {
           &kAnchor, &module)) {
     return "";
   }
+  return ModuleFileName(module);
+}
+
+}  // namespace
+
+std::string ModuleFileName(HMODULE module) {
   // A path longer than the buffer comes back cut short and filling it.
   std::string path(MAX_PATH, '\0');
   for (;;) {
@@ -36,8 +43,6 @@ std::string ModulePath() {
     path.resize(path.size() * 2);
   }
 }
-
-}  // namespace
 
 std::string ModuleFolder() {
   // The module cannot move while it is loaded: look it up once.

@@ -5,6 +5,7 @@
 
 #include "platform/os/version_resource.h"
 
+#include "platform/os/module_file_win.h"
 #include "platform/os/win32.h"
 
 #include <algorithm>
@@ -23,21 +24,6 @@ constexpr const char* kKeys[] = {"CompanyName",      "FileDescription", "FileVer
                                  "InternalName",     "LegalCopyright",  "LegalTrademarks",
                                  "OriginalFilename", "ProductName",     "ProductVersion",
                                  "Comments"};
-
-std::string ExecutablePath() {
-  // A path longer than the buffer comes back cut short and filling it.
-  std::string path(MAX_PATH, '\0');
-  for (;;) {
-    const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (n == 0) return "";
-    if (n < path.size()) {
-      path.resize(n);
-      return path;
-    }
-    if (path.size() >= 32768) return "";
-    path.resize(path.size() * 2);
-  }
-}
 
 // The first entry of the translation table: language in the high 16 bits,
 // code page in the low 16 bits; 0 without one. Later entries are ignored.
@@ -70,7 +56,7 @@ std::string StringValue(void* block, const std::string& lang_charset, const char
 bool ReadExecutableVersion(VersionStrings& values, unsigned long& error) {
   values = VersionStrings();
   error = 0;
-  const std::string file = ExecutablePath();
+  const std::string file = ModuleFileName(nullptr);
   DWORD unused = 0;
   const DWORD size = GetFileVersionInfoSizeA(file.c_str(), &unused);
   if (size == 0) {

@@ -1,9 +1,10 @@
-// Calendar arithmetic and the text forms of the date-time value.
+// The date-time value: its parts and its text forms.
 //
 // Every text form decodes the value at the nearest millisecond: a time read
 // back from a float store rarely lands exactly on its second, and printing
 // the truncated value would turn 16:00:00 into 15:59:59.
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/calendar.h"
 #include "platform/rtl/text.h"
 
 #include <charconv>
@@ -13,41 +14,6 @@
 namespace rtl {
 
 namespace {
-
-// Days from 1899-12-30 to 1970-01-01.
-constexpr int64_t kUnixEpochDay = 25569;
-
-bool IsLeapYear(int year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : kDays[month - 1];
-}
-
-// Proleptic Gregorian calendar, counted from 1970-01-01 (H. Hinnant's
-// algorithms): exact for every year without tables or loops.
-int64_t DaysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int& year, int& month, int& day) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
-}
 
 void AppendNumber(std::string& out, int64_t value, int width) {
   // Months, days, hours, minutes and seconds: one or two digits written

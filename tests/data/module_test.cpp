@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "data/lookups.h"
+#include "data/module.h"
 #include "data/session_id.h"
 #include "platform/rtl/datetime.h"
 #include "service/hist.h"
@@ -85,6 +86,53 @@ TEST(ModuleComponentsTest, SessionsAreNamedInOrderAndGivenBack) {
   EXPECT_EQ(third.SessionName, "HistSession_1");
 }
 
+// Every reader of a module's settings takes the same values from them: the
+// creation handler's form logins, the DSN values DBInitConfig leaves (each
+// read replacing all three) and the stores the operator's checks reach.
+TEST(ModuleSettingsTest, EveryReaderTakesTheSameLogins) {
+  histtest::StoreFixture stores;
+  struct Case {
+    const char* settings;  // the whole zet.ini
+    engine::Credentials form;
+    DSNValues dsn;
+  } cases[] = {
+      {"", {"sa", ""}, {"zetdata", "", ""}},
+      {"[KORVA]\r\nDBUSER=reader\r\nDBPASSWORD=s3cret\r\n", {"reader", "s3cret"}, {}},
+      {"[KORVA]\r\nDBUSER=\r\n", {"", ""}, {}},
+      {"[ZET_DATABASE]\r\nDSN_source=\r\nDSN_user=bob\r\n", {"sa", ""}, {"zetdata", "bob", ""}},
+      {"[zet_database]\r\ndsn_SOURCE=marketdb\r\nDSN_USER=reader\r\ndsn_password=pw=1\r\n",
+       {"sa", ""}, {"marketdb", "reader", "pw=1"}},
+      {"[ZET_DATABASE]\r\nDSN_password=x\r\n", {"sa", ""}, {"zetdata", "", "x"}},
+  };
+  for (const Case& k : cases) {
+    stores.WriteSettingsFile(k.settings);
+    SetDSN({"stale", "someone", "secret"});
+    THistData m;
+    m.WebModuleCreate();
+    const Lines form = {"USER NAME=" + k.form.user, "PASSWORD=" + k.form.password};
+    EXPECT_EQ(m.HistSQLDB.Params, form) << k.settings;
+    EXPECT_EQ(m.ARDANDB.Params, form) << k.settings;
+
+    const DSNValues dsn = CurrentDSN();
+    EXPECT_EQ(dsn.source, k.dsn.source) << k.settings;
+    EXPECT_EQ(dsn.user, k.dsn.user) << k.settings;
+    EXPECT_EQ(dsn.password, k.dsn.password) << k.settings;
+
+    // The module database logs in only when a user is named.
+    const std::vector<StoreLogin> reached = ModuleStores();
+    ASSERT_EQ(reached.size(), 4u);
+    Lines logins;
+    for (const StoreLogin& s : reached) {
+      logins.push_back(s.alias + " " + s.credentials.user + " " + s.credentials.password);
+    }
+    const std::string module_password = k.dsn.user.empty() ? "" : k.dsn.password;
+    EXPECT_EQ(logins, Lines({"HISTDATA  ", "Historical " + k.form.user + " " + k.form.password,
+                             "ardandata " + k.form.user + " " + k.form.password,
+                             k.dsn.source + " " + k.dsn.user + " " + module_password}))
+        << k.settings;
+  }
+}
+
 class ModuleCreateTest : public histtest::StoreTest {
  protected:
   void SetUp() override {
@@ -127,25 +175,6 @@ TEST_P(ModuleCreateTest, WithoutSettingsEverythingTakesItsDefault) {
   EXPECT_EQ(m.FIsValidSymbolQuery->Database(), m.FDatabase.get());
   EXPECT_NE(m.IntervalQuery.get(), m.FIsValidSymbolQuery.get());
   EXPECT_EQ(stores.ReadLogLines(), kConnectLines);
-}
-
-TEST_P(ModuleCreateTest, FormDatabasesTakeTheSettingsLogin) {
-  stores.SetSetting("KORVA", "DBUSER", "reader");
-  stores.SetSetting("KORVA", "DBPASSWORD", "s3cret");
-  THistData m;
-  m.WebModuleCreate();
-  EXPECT_EQ(m.HistSQLDB.Params, Lines({"USER NAME=reader", "PASSWORD=s3cret"}));
-  EXPECT_EQ(m.ARDANDB.Params, Lines({"USER NAME=reader", "PASSWORD=s3cret"}));
-  // The module database has its own login settings.
-  ASSERT_NE(m.FDatabase, nullptr);
-  EXPECT_TRUE(m.FDatabase->Params.empty());
-}
-
-TEST_P(ModuleCreateTest, AnEmptyUserSettingIsKeptEmpty) {
-  stores.SetSetting("KORVA", "DBUSER", "");
-  THistData m;
-  m.WebModuleCreate();
-  EXPECT_EQ(m.HistSQLDB.Params, Lines({"USER NAME=", "PASSWORD="}));
 }
 
 TEST_P(ModuleCreateTest, ADsnUserIsLoggedAndSentAsTheLogin) {

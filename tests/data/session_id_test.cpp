@@ -7,9 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "data/module.h"
 #include "platform/rtl/datetime.h"
-#include "tests/support/store_fixture.h"
 
 namespace hist {
 namespace {
@@ -69,53 +67,6 @@ TEST(SessionIdTest, ConcurrentCallersNeverShareAnIdentifier) {
   EXPECT_EQ(all.size(), static_cast<size_t>(kThreads * kEach));
   // The counter advanced once per identifier: the last one is 100 + 2000.
   EXPECT_EQ(*all.rbegin(), "11350200000834");
-}
-
-// DBInitConfig reads the module database's source and login from the
-// working folder's zet.ini.
-class DsnSettingsTest : public ::testing::Test {
- protected:
-  histtest::StoreFixture stores;
-};
-
-TEST_F(DsnSettingsTest, NoSettingsGiveZetdataWithoutLogin) {
-  SetDSN({"stale", "someone", "secret"});
-  DBInitConfig();
-  DSNValues dsn = CurrentDSN();
-  EXPECT_EQ(dsn.source, "zetdata");
-  EXPECT_EQ(dsn.user, "");
-  EXPECT_EQ(dsn.password, "");
-}
-
-TEST_F(DsnSettingsTest, EmptySourceKeepsZetdata) {
-  stores.SetSetting("ZET_DATABASE", "DSN_source", "");
-  stores.SetSetting("ZET_DATABASE", "DSN_user", "bob");
-  DBInitConfig();
-  EXPECT_EQ(CurrentDSN().source, "zetdata");
-  EXPECT_EQ(CurrentDSN().user, "bob");
-}
-
-TEST_F(DsnSettingsTest, KeysMatchWithoutRegardToCase) {
-  stores.SetSetting("zet_database", "dsn_SOURCE", "marketdb");
-  stores.SetSetting("zet_database", "DSN_USER", "reader");
-  stores.SetSetting("zet_database", "dsn_password", "pw=1");
-  DBInitConfig();
-  DSNValues dsn = CurrentDSN();
-  EXPECT_EQ(dsn.source, "marketdb");
-  EXPECT_EQ(dsn.user, "reader");
-  EXPECT_EQ(dsn.password, "pw=1");
-}
-
-TEST_F(DsnSettingsTest, EveryReadReplacesAllThreeValues) {
-  stores.SetSetting("ZET_DATABASE", "DSN_source", "marketdb");
-  stores.SetSetting("ZET_DATABASE", "DSN_user", "reader");
-  DBInitConfig();
-  stores.WriteSettingsFile("[ZET_DATABASE]\r\nDSN_password=x\r\n");
-  DBInitConfig();
-  DSNValues dsn = CurrentDSN();
-  EXPECT_EQ(dsn.source, "zetdata");
-  EXPECT_EQ(dsn.user, "");
-  EXPECT_EQ(dsn.password, "x");
 }
 
 }  // namespace

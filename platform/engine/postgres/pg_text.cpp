@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/engine/errors.h"
+#include "platform/rtl/calendar.h"
 #include "platform/rtl/datetime.h"
 
 namespace engine::pg {
@@ -17,21 +18,6 @@ constexpr unsigned kInt8 = 20, kInt2 = 21, kInt4 = 23, kName = 19, kText = 25;
 constexpr unsigned kFloat4 = 700, kFloat8 = 701, kBpchar = 1042, kVarchar = 1043;
 constexpr unsigned kDateOid = 1082, kTimeOid = 1083, kTimestamp = 1114, kTimestampTz = 1184;
 constexpr unsigned kTimeTz = 1266, kNumeric = 1700;
-
-// 1899-12-30 counted from 1970-01-01.
-constexpr int64_t kEpochDay = -25569;
-
-// Days since 1970-01-01 of a proleptic Gregorian date (any year).
-int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
-
-bool IsLeap(int64_t y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
 
 // Reads exactly `width` digits at `pos` (or, with width 0, one or more).
 bool Digits(std::string_view s, size_t& pos, size_t width, int64_t& out) {
@@ -58,10 +44,9 @@ bool DatePart(std::string_view s, size_t& pos, int64_t& days) {
       !Digits(s, pos, 2, d)) {
     return false;
   }
-  static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (m < 1 || m > 12 || d < 1) return false;
-  if (d > kMonthDays[m - 1] + (m == 2 && IsLeap(y) ? 1 : 0)) return false;
-  days = DaysFromCivil(y, static_cast<unsigned>(m), static_cast<unsigned>(d)) - kEpochDay;
+  if (d > rtl::DaysInMonth(y, static_cast<int>(m))) return false;
+  days = rtl::DaysFromCivil(y, static_cast<int>(m), static_cast<int>(d)) + rtl::kUnixEpochDay;
   return true;
 }
 

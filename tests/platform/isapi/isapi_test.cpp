@@ -15,14 +15,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/isapi_driver.h"
+#include "platform/isapi/extension_driver.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using testing_support::IsapiLibrary;
-using testing_support::IsapiReply;
-using testing_support::IsapiRequest;
+using isapi::IsapiLibrary;
+using isapi::IsapiReply;
+using isapi::IsapiRequest;
 
 constexpr const char* kPoolMessage =
     "Maximum number of concurrent connections exceeded.  Please try again later";

@@ -1,4 +1,4 @@
-#include "tests/support/isapi_driver.h"
+#include "platform/isapi/extension_driver.h"
 
 #ifndef _WIN32
 #include <dlfcn.h>
@@ -8,7 +8,7 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace testing_support {
+namespace isapi {
 namespace {
 
 // What one call's callbacks see through the connection handle.
@@ -144,4 +144,4 @@ IsapiReply IsapiLibrary::Call(const IsapiRequest& request) {
   return reply;
 }
 
-}  // namespace testing_support
+}  // namespace isapi

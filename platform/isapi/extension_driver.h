@@ -2,8 +2,8 @@
 // platform's loader, fills extension control blocks in memory and records
 // every callback the library makes. Safe to use from several threads at once
 // (each call has its own control block and record).
-#ifndef HISTDATA_TESTS_SUPPORT_ISAPI_DRIVER_H_
-#define HISTDATA_TESTS_SUPPORT_ISAPI_DRIVER_H_
+#ifndef HISTDATA_PLATFORM_ISAPI_EXTENSION_DRIVER_H_
+#define HISTDATA_PLATFORM_ISAPI_EXTENSION_DRIVER_H_
 
 #include <functional>
 #include <string>
@@ -11,7 +11,7 @@
 
 #include "platform/isapi/isapi.h"
 
-namespace testing_support {
+namespace isapi {
 
 struct IsapiRequest {
   std::string method = "GET";
@@ -57,6 +57,6 @@ class IsapiLibrary {
   TerminateExtensionFn terminate_ = nullptr;
 };
 
-}  // namespace testing_support
+}  // namespace isapi
 
-#endif  // HISTDATA_TESTS_SUPPORT_ISAPI_DRIVER_H_
+#endif  // HISTDATA_PLATFORM_ISAPI_EXTENSION_DRIVER_H_
