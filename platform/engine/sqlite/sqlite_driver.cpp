@@ -468,8 +468,9 @@ class FolderConnection : public Connection {
     return (std::filesystem::path(folder_) / (LowerAscii(table) + ".db")).string();
   }
 
-  // The table's file opened read-only, kept among the last few opened; a
-  // file replaced since (another inode) is opened again.
+  // The table's file opened for reading (read-only on a reading
+  // connection), kept among the last few opened; a file replaced since
+  // (another inode) is opened again.
   std::shared_ptr<Db> ReadTable(const std::string& table) {
     QuoteTableName(table);
     auto w = writing_.find(LowerAscii(table));
@@ -488,7 +489,9 @@ class FolderConnection : public Connection {
       open_.erase(it);
       break;
     }
-    std::shared_ptr<Db> db = Db::Open(path, false);
+    // A loader's connection reads with write access: a day whose last load
+    // was killed keeps a hot journal, which only a writer may roll back.
+    std::shared_ptr<Db> db = Db::Open(path, writable_);
     open_.push_front(OpenFile{LowerAscii(table), st.st_dev, st.st_ino, db});
     if (open_.size() > kOpenTableFiles) open_.pop_back();
     return db;
