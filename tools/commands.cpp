@@ -11,6 +11,7 @@
 #include "platform/rtl/datetime.h"
 #include "tools/csv_values.h"
 #include "tools/derive.h"
+#include "tools/feed.h"
 #include "tools/import.h"
 #include "tools/progress.h"
 #include "tools/sample.h"
@@ -38,7 +39,12 @@ const std::map<std::string, std::set<std::string>> kCommandOptions = {
     {"import", {}},
     {"derive", {"--from", "--to"}},
     {"sample", {"--days", "--symbols", "--seed", "--ticks", "--heavy", "--end"}},
+    {"feed",
+     {"--commit-ms", "--commit-ticks", "--rejects", "--source-name", "--until-end",
+      "--stream-resumes", "--status-seconds", "--metrics-port", "--metrics-address"}},
 };
+// Options that are switches, given without a value.
+const std::set<std::string> kFlagOptions = {"--until-end", "--stream-resumes"};
 
 CommandLine Parse(const std::vector<std::string>& args) {
   CommandLine line;
@@ -54,6 +60,8 @@ CommandLine Parse(const std::vector<std::string>& args) {
       if (eq != std::string::npos) {
         name = arg.substr(0, eq);
         value = arg.substr(eq + 1);
+      } else if (kFlagOptions.count(name) != 0) {
+        value = "1";
       } else {
         if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
         value = args[++i];
@@ -85,6 +93,8 @@ void CheckOptions(const CommandLine& line) {
     if (!CsvKindFromName(line.positional[0]))
       throw UsageError("unknown kind \"" + line.positional[0] + "\"");
     if (line.positional.size() < 2) throw UsageError("import needs at least one FILE");
+  } else if (line.command == "feed") {
+    if (line.positional.size() > 1) throw UsageError("feed reads one FILE (or - for standard input)");
   } else if (!line.positional.empty()) {
     throw UsageError("unexpected argument \"" + line.positional[0] + "\" for " + line.command);
   }
@@ -206,6 +216,22 @@ int RunSample(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
+int RunFeedCommand(const CommandLine& line, std::ostream& out, std::ostream& err) {
+  FeedOptions options;
+  if (!line.positional.empty()) options.path = line.positional[0];
+  options.source_name = Option(line, "--source-name");
+  options.commit_ms = IntOption(line, "--commit-ms", options.commit_ms, 1, 600000);
+  options.commit_ticks = IntOption(line, "--commit-ticks", options.commit_ticks, 1, 1000000);
+  options.rejects_path = Option(line, "--rejects");
+  options.status_seconds = IntOption(line, "--status-seconds", options.status_seconds, 0, 86400);
+  options.metrics_port = IntOption(line, "--metrics-port", -1, 0, 65535);
+  options.metrics_address = Option(line, "--metrics-address", options.metrics_address);
+  options.source.until_end = line.options.count("--until-end") != 0;
+  options.source.stream_replays = line.options.count("--stream-resumes") == 0;
+  const FeedResult result = RunFeed(options, out, err);
+  return result.stopped_uncommitted ? kExitFailed : kExitOk;
+}
+
 }  // namespace
 
 std::string AdminUsage() {
@@ -230,6 +256,7 @@ std::string AdminUsage() {
          "                          --heavy: the first symbol's ticks per day instead\n"
          "                          (default 0: as the others)\n"
          "                          --end: the last day (default today, ticks up to now)\n"
+         + FeedUsage() +
          "\n"
          "Options of every command:\n"
          "  --data-dir DIR          folder of the embedded stores (required)\n"
@@ -267,6 +294,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (line.command == "init") return RunInit(line, out);
     if (line.command == "import") return RunImport(line, out, err);
     if (line.command == "derive") return RunDerive(line, out);
+    if (line.command == "feed") return RunFeedCommand(line, out, err);
     return RunSample(line, out);
   } catch (const UsageError& e) {
     err << "histdata-admin: " << e.what() << " (see --help)\n";
