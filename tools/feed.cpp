@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -16,6 +17,7 @@
 #include "platform/metrics/metrics.h"
 #include "platform/os/followed_input.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/unix_time.h"
 #include "tools/feed_lines.h"
 #include "tools/feed_position.h"
 #include "tools/feed_rejects.h"
@@ -31,18 +33,6 @@ constexpr int kLastBackoffMs = 5000;
 
 double SecondsSince(Clock::time_point t) {
   return std::chrono::duration<double>(Clock::now() - t).count();
-}
-
-// Seconds since 1970 of a date-time value read as local time, for the
-// metrics (Prometheus compares them with time()).
-double UnixSeconds(double date_time) {
-  const double local = (date_time - 25569.0) * 86400.0;  // 25569: 1970-01-01
-  const std::time_t t = static_cast<std::time_t>(std::floor(local));
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  tm.tm_isdst = -1;
-  const std::time_t as_local = mktime(&tm);
-  return static_cast<double>(as_local) + (local - std::floor(local));
 }
 
 struct FeedMetrics {
@@ -196,7 +186,7 @@ bool Feeder::Commit(const std::vector<engine::TickRecord>& batch, const SourcePo
   metrics_.batches.Add();
   metrics_.last_commit.Set(static_cast<double>(std::time(nullptr)));
   for (const engine::TickRecord& tick : batch) newest_tick_ = std::max(newest_tick_, tick.day + tick.time);
-  metrics_.last_tick.Set(UnixSeconds(newest_tick_));
+  metrics_.last_tick.Set(rtl::LocalToUnixSeconds(newest_tick_));
   if (newest_day_ != 0 && day > newest_day_) {
     const std::string closed = engine::DayTableName(newest_day_);
     Retrying("packing", [&](engine::Connection& connection) { PackClosedDay(connection, closed); });
