@@ -1,7 +1,6 @@
 #include "service/ops/newest_tick.h"
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -9,7 +8,6 @@
 #include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
 #include "platform/metrics/metrics.h"
-#include "platform/os/process_lifetime.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/unix_time.h"
 
@@ -19,34 +17,27 @@ namespace {
 // The tick store; the one alias whose tables are days.
 constexpr const char* kTickStore = "HISTDATA";
 
-struct Freshness {
-  std::mutex mutex;  // scrapes may overlap
-  std::unique_ptr<engine::Connection> connection;
-};
-
 }  // namespace
 
 void UpdateNewestTickGauges() {
-  static Freshness* state = os::KeptForProcess(new Freshness);
   metrics::Gauge& newest = metrics::Default().AddGauge(
       "histdata_newest_tick_timestamp_seconds",
       "Date and Time of the tick appended last to today's table (local time), 0 for none.",
       {{"store", kTickStore}});
   metrics::Counter& errors = metrics::Default().AddCounter(
       "histdata_newest_tick_errors_total", "Failed reads of the newest tick.", {{"store", kTickStore}});
-  std::lock_guard<std::mutex> lock(state->mutex);
   try {
-    if (state->connection == nullptr || !state->connection->Healthy()) {
-      state->connection = engine::ConnectAlias(kTickStore, {}, /*writable=*/false);
-    }
+    // A connection of its own per scrape (scrapes come seconds apart):
+    // nothing held between them goes stale when the store restarts.
+    auto connection = engine::ConnectAlias(kTickStore, {}, /*writable=*/false);
     const rtl::TDateTime today = rtl::Date();
     const std::string table = engine::DayTableName(today);
     double value = 0;
-    if (state->connection->TableExists(table)) {
+    if (connection->TableExists(table)) {
       engine::Statement sql;
       // The highest ID is the row appended last: one step down the index.
       sql.pieces = {"SELECT time FROM " + table + " ORDER BY id DESC LIMIT 1"};
-      auto cursor = state->connection->Query(sql, {});
+      auto cursor = connection->Query(sql, {});
       std::vector<engine::Value> row;
       if (cursor->Next(row) && !row.empty() && !row[0].is_null()) {
         const double time = row[0].kind == engine::Value::Kind::kInteger ? row[0].i : row[0].d;
@@ -55,7 +46,6 @@ void UpdateNewestTickGauges() {
     }
     newest.Set(value);
   } catch (const std::exception&) {
-    state->connection.reset();
     errors.Add();
   }
 }
