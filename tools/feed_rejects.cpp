@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -47,6 +48,11 @@ RejectFile::RejectFile(const std::string& path, int64_t committed_seq) : path_(p
       if (error != 0) throw std::runtime_error(path + ": cannot rewrite: " + std::strerror(error));
     }
   }
+  // The data folder of a store that lives elsewhere (PostgreSQL) may not
+  // be there yet.
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::error_code ec;
+  if (!parent.empty()) std::filesystem::create_directories(parent, ec);
   file_ = std::fopen(path.c_str(), "ab");
   if (file_ == nullptr) throw std::runtime_error(path + ": cannot open: " + std::strerror(errno));
 }
