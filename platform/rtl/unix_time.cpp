@@ -7,7 +7,8 @@ namespace rtl {
 
 double LocalToUnixSeconds(TDateTime value) {
   // 25569 is 1970-01-01 in date-time values.
-  const double wall = (value - 25569.0) * 86400.0;
+  // To the nearest millisecond first, as the value's text forms are.
+  const double wall = std::round((value - 25569.0) * 86400000.0) / 1000.0;
   const double whole = std::floor(wall);
   const std::time_t t = static_cast<std::time_t>(whole);
   std::tm tm{};
