@@ -108,6 +108,7 @@ SERVE=$WORK/serve
 python3 "$ROOT/bench/feed_load.py" gen "$WORK/today.csv" 1000000 "$TODAY" --until "$(date -d '-1 hour' +%H:%M:%S)"
 "$ADMIN" feed "$WORK/today.csv" --until-end --data-dir "$SERVE" --status-seconds 0 \
   --rejects "$WORK/rejects.txt" >/dev/null 2>&1
+"$ADMIN" init --data-dir "$SERVE" >/dev/null  # the SQL stores a request also reads (names)
 printf '[KORVA]\r\nMaxConnection=32\r\nDBMode=PARADOX\r\n' >"$WORK/run/zet.ini"
 PORT=$(free_port "${BENCH_PORT:-18480}")
 HISTDATA_SYSCONF_DIR=$WORK/etc "$SERVER" --port "$PORT" --address 127.0.0.1 --data-dir "$SERVE" \

@@ -60,12 +60,17 @@ std::optional<CommittedPosition> ReadPosition(engine::Connection& connection,
   std::unique_ptr<engine::Cursor> cursor;
   try {
     cursor = connection.Query(sql, {{"source", engine::FieldType::kString, engine::Value::Text(source)}});
-  } catch (const engine::EDatabaseError&) {
-    // No feed has written this day. The store cannot tell a missing table
-    // from other failures by the error alone, so a store that is down is
-    // told apart by the presence test.
-    if (!connection.TableExists(day_table)) throw;
-    if (!connection.Healthy()) throw;
+  } catch (const engine::EDatabaseError& e) {
+    // A day without the table holds no position (a day no feed wrote, or
+    // one whose first commit never took its name). Any other failure is
+    // passed on: taking it for "no position" could resume from an older
+    // one and load ticks twice.
+    if (!connection.TableExists(day_table)) return std::nullopt;
+    const std::string message = e.what();
+    const bool no_table = message.find(PositionTableOf(day_table)) != std::string::npos &&
+                          (message.find("no such table") != std::string::npos ||
+                           message.find("does not exist") != std::string::npos);
+    if (!no_table) throw;
     return std::nullopt;
   }
   std::vector<engine::Value> row;
