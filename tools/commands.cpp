@@ -243,6 +243,7 @@ std::string AdminUsage() {
          "  init                    create the stores: tables, indexes, procedures\n"
          "  import KIND FILE...     load CSV files with a header row; KIND is one of\n"
          "                          " + kinds + "\n"
+         "                          (a FILE ending in .gz is read compressed)\n"
          "  derive [--from DATE] [--to DATE]\n"
          "                          build datastore, MinuteBars, the interval tables and\n"
          "                          symbolTable from the tick tables (dates yyyy-mm-dd;\n"
