@@ -11,6 +11,7 @@
 #include "platform/rtl/datetime.h"
 #include "tools/csv_values.h"
 #include "tools/derive.h"
+#include "tools/feed.h"
 #include "tools/import.h"
 #include "tools/pack.h"
 #include "tools/progress.h"
@@ -40,9 +41,12 @@ const std::map<std::string, std::set<std::string>> kCommandOptions = {
     {"derive", {"--from", "--to"}},
     {"sample", {"--days", "--symbols", "--seed", "--ticks", "--heavy", "--end"}},
     {"pack", {"--from", "--to", "--check"}},
+    {"feed",
+     {"--commit-ms", "--commit-ticks", "--rejects", "--source-name", "--until-end",
+      "--stream-resumes", "--status-seconds", "--metrics-port", "--metrics-address"}},
 };
-// Options that take no value.
-const std::set<std::string> kFlags = {"--check"};
+// Options that are switches, given without a value.
+const std::set<std::string> kFlagOptions = {"--check", "--until-end", "--stream-resumes"};
 
 CommandLine Parse(const std::vector<std::string>& args) {
   CommandLine line;
@@ -58,8 +62,8 @@ CommandLine Parse(const std::vector<std::string>& args) {
       if (eq != std::string::npos) {
         name = arg.substr(0, eq);
         value = arg.substr(eq + 1);
-        if (kFlags.count(name) != 0) throw UsageError(name + " takes no value");
-      } else if (kFlags.count(name) != 0) {
+        if (kFlagOptions.count(name) != 0) throw UsageError(name + " takes no value");
+      } else if (kFlagOptions.count(name) != 0) {
         value = "1";
       } else {
         if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
@@ -92,6 +96,8 @@ void CheckOptions(const CommandLine& line) {
     if (!CsvKindFromName(line.positional[0]))
       throw UsageError("unknown kind \"" + line.positional[0] + "\"");
     if (line.positional.size() < 2) throw UsageError("import needs at least one FILE");
+  } else if (line.command == "feed") {
+    if (line.positional.size() > 1) throw UsageError("feed reads one FILE (or - for standard input)");
   } else if (!line.positional.empty()) {
     throw UsageError("unexpected argument \"" + line.positional[0] + "\" for " + line.command);
   }
@@ -233,6 +239,22 @@ int RunSample(const CommandLine& line, std::ostream& out) {
   return kExitOk;
 }
 
+int RunFeedCommand(const CommandLine& line, std::ostream& out, std::ostream& err) {
+  FeedOptions options;
+  if (!line.positional.empty()) options.path = line.positional[0];
+  options.source_name = Option(line, "--source-name");
+  options.commit_ms = IntOption(line, "--commit-ms", options.commit_ms, 1, 600000);
+  options.commit_ticks = IntOption(line, "--commit-ticks", options.commit_ticks, 1, 1000000);
+  options.rejects_path = Option(line, "--rejects");
+  options.status_seconds = IntOption(line, "--status-seconds", options.status_seconds, 0, 86400);
+  options.metrics_port = IntOption(line, "--metrics-port", -1, 0, 65535);
+  options.metrics_address = Option(line, "--metrics-address", options.metrics_address);
+  options.source.until_end = line.options.count("--until-end") != 0;
+  options.source.stream_replays = line.options.count("--stream-resumes") == 0;
+  const FeedResult result = RunFeed(options, out, err);
+  return result.stopped_uncommitted ? kExitFailed : kExitOk;
+}
+
 }  // namespace
 
 std::string AdminUsage() {
@@ -244,6 +266,7 @@ std::string AdminUsage() {
          "  init                    create the stores: tables, indexes, procedures\n"
          "  import KIND FILE...     load CSV files with a header row; KIND is one of\n"
          "                          " + kinds + "\n"
+         "                          (a FILE ending in .gz is read compressed)\n"
          "  derive [--from DATE] [--to DATE]\n"
          "                          build datastore, MinuteBars, the interval tables and\n"
          "                          symbolTable from the tick tables (dates yyyy-mm-dd;\n"
@@ -264,6 +287,7 @@ std::string AdminUsage() {
          "                          --heavy: the first symbol's ticks per day instead\n"
          "                          (default 0: as the others)\n"
          "                          --end: the last day (default today, ticks up to now)\n"
+         + FeedUsage() +
          "\n"
          "Options of every command:\n"
          "  --data-dir DIR          folder of the embedded stores (required)\n"
@@ -302,6 +326,7 @@ int RunAdmin(const std::vector<std::string>& args, std::ostream& out, std::ostre
     if (line.command == "import") return RunImport(line, out, err);
     if (line.command == "derive") return RunDerive(line, out);
     if (line.command == "pack") return RunPack(line, out, err);
+    if (line.command == "feed") return RunFeedCommand(line, out, err);
     return RunSample(line, out);
   } catch (const UsageError& e) {
     err << "histdata-admin: " << e.what() << " (see --help)\n";

@@ -1,5 +1,7 @@
 #include "platform/engine/tick_writer.h"
 
+#include <algorithm>
+
 #include "platform/engine/day_tables.h"
 
 namespace engine {
@@ -20,6 +22,7 @@ TickWriter::Day& TickWriter::DayOf(int32_t day) {
     d.last_id = connection_.LastTickId(table);
   } else {
     connection_.CreateTickTable(table);
+    d.created = true;
   }
   d.inserter = connection_.PrepareInsert(table, kInsertColumns);
   tables_.push_back(table);
@@ -43,6 +46,21 @@ void TickWriter::Append(const TickRecord& tick) {
   day.inserter->Insert(row_);
   ++day.last_id;
   ++rows_;
+}
+
+void TickWriter::NextTransaction() {
+  for (auto it = days_.begin(); it != days_.end();) {
+    const std::string table = DayTableName(it->first);
+    const bool written = std::find(tables_.begin(), tables_.end(), table) != tables_.end();
+    if (it->second.created || !written) {
+      it = days_.erase(it);
+      continue;
+    }
+    it->second.last_id = connection_.LastTickId(table);
+    ++it;
+  }
+  tables_.clear();
+  rows_ = 0;
 }
 
 }  // namespace engine

@@ -41,6 +41,17 @@ class TickWriter {
   // Raises EDatabaseError as the store does.
   void Append(const TickRecord& tick);
 
+  // For a writer that commits often (the live feed): the same TickWriter
+  // goes on in a later transaction of its connection, keeping the prepared
+  // inserts of the days it wrote in the last one (and with them, in a
+  // folder store, each day's open file and its page cache). Call inside
+  // the new transaction, before its first Append: each day's numbering is
+  // read again, since another loader may have written the day in between.
+  // A day made by the last transaction is opened again under the name it
+  // took at the commit; days not written in the last transaction are let
+  // go. After a failed transaction, use a new TickWriter instead.
+  void NextTransaction();
+
   // The day tables written, in the order first written.
   const std::vector<std::string>& Tables() const { return tables_; }
   int64_t Rows() const { return rows_; }
@@ -49,6 +60,7 @@ class TickWriter {
   struct Day {
     std::unique_ptr<Connection::Inserter> inserter;
     int64_t last_id = 0;
+    bool created = false;  // made by this transaction
   };
   Day& DayOf(int32_t day);
 

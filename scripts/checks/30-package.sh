@@ -72,6 +72,11 @@ unit=/lib/systemd/system/histdata-server.service
 verify=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify: $verify"
 # Warnings about this unit fail too; those about the host's other units do not.
 if grep -q 'histdata-server.service' <<<"$verify"; then fail "systemd-analyze verify: $verify"; fi
+# The feed's template unit, checked as an instance.
+feed_unit=$(mktemp -d)/histdata-feed@check.service
+cp /lib/systemd/system/histdata-feed@.service "$feed_unit"
+verify=$(systemd-analyze verify "$feed_unit" 2>&1) || fail "systemd-analyze verify (feed): $verify"
+if grep -q 'histdata-feed@' <<<"$verify"; then fail "systemd-analyze verify (feed): $verify"; fi
 for want in '^User=histdata$' '^ProtectSystem=strict$' '^NoNewPrivileges=yes$' \
     '^Restart=on-failure$' '^ReadWritePaths=/var/lib/histdata /var/log/histdata$'; do
   grep -q "$want" "$unit" || fail "unit lacks $want"

@@ -6,6 +6,7 @@
 #include "data/module.h"
 #include "platform/engine/store_errors.h"
 #include "platform/metrics/metrics.h"
+#include "service/ops/newest_tick.h"
 #include "service/app.h"
 #include "service/ops/health.h"
 #include "service/ops/web_files.h"
@@ -94,6 +95,7 @@ void ServeOps(const OpsOptions& options, host::Host& host) {
           "Allow: GET, HEAD\r\n");
   } else if (path == "/metrics") {
     if (options.before_metrics) options.before_metrics();
+    UpdateNewestTickGauges();
     Reply(host, 200, "200 OK", "text/plain; version=0.0.4; charset=utf-8",
           metrics::Default().Render());
   } else if (path == "/health") {

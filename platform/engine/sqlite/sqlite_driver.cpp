@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <list>
@@ -175,6 +176,24 @@ std::string Render(const Statement& sql) {
   return out;
 }
 
+std::unique_ptr<Cursor> QueryIn(Db& db, const Statement& sql, const std::vector<BoundParam>& params) {
+  std::unique_ptr<Stmt> stmt = db.Prepare(Render(sql));
+  for (size_t i = 0; i < params.size(); ++i) stmt->Bind(static_cast<int>(i + 1), params[i].value, params[i].type);
+  return std::make_unique<RowCursor>(std::move(stmt));
+}
+
+// The first day table a statement names, alone ("hist030704") or as the
+// stem of a table kept in its file ("hist030704_feed"); empty for none.
+std::string DayTableNamedIn(std::string_view sql) {
+  auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; };
+  for (size_t i = 0; i + 10 <= sql.size(); ++i) {
+    if ((i > 0 && word(sql[i - 1])) || (i + 10 < sql.size() && std::isalnum(static_cast<unsigned char>(sql[i + 10])))) continue;
+    std::string name = LowerAscii(sql.substr(i, 10));
+    if (IsDayTableName(name)) return name;
+  }
+  return "";
+}
+
 class SqliteInserter : public Connection::Inserter {
  public:
   explicit SqliteInserter(std::unique_ptr<Stmt> stmt) : stmt_(std::move(stmt)) {}
@@ -264,9 +283,7 @@ class FileConnection : public Connection {
   }
 
   std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
-    std::unique_ptr<Stmt> stmt = db_->Prepare(Render(sql));
-    for (size_t i = 0; i < params.size(); ++i) stmt->Bind(static_cast<int>(i + 1), params[i].value, params[i].type);
-    return std::make_unique<RowCursor>(std::move(stmt));
+    return QueryIn(*db_, sql, params);
   }
 
   // The body is SQL text kept in the store's procedures table; every
@@ -384,15 +401,18 @@ class FolderConnection : public Connection {
     return names;
   }
 
-  std::unique_ptr<Cursor> Query(const Statement&, const std::vector<BoundParam>&) override {
-    throw EDBEngineError("The day-table store " + folder_ + " runs no statements");
+  // A statement runs in the file of the day table it names, so that a
+  // writer can keep small tables of its own beside a day's rows and commit
+  // them with those rows (the live feed keeps its place in its source so).
+  std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
+    std::string text;
+    for (const std::string& piece : sql.pieces) text += piece;
+    return QueryIn(*StatementFile(text), sql, params);
   }
   std::unique_ptr<Cursor> CallProcedure(const std::string& name, const std::vector<BoundParam>&) override {
     throw EDBEngineError("Stored procedure '" + name + "' not found");
   }
-  void ExecuteScript(const std::string&) override {
-    throw EDBEngineError("The day-table store " + folder_ + " runs no statements");
-  }
+  void ExecuteScript(const std::string& sql) override { StatementFile(sql)->Exec(sql); }
 
   void CreateTickTable(const std::string& table) override {
     if (!writable_) ReadOnlyStore();
@@ -495,6 +515,14 @@ class FolderConnection : public Connection {
     open_.push_front(OpenFile{LowerAscii(table), st.st_dev, st.st_ino, db});
     if (open_.size() > kOpenTableFiles) open_.pop_back();
     return db;
+  }
+
+  // The file a statement runs in: written in the open transaction, else
+  // only read.
+  std::shared_ptr<Db> StatementFile(const std::string& sql) {
+    const std::string table = DayTableNamedIn(sql);
+    if (table.empty()) throw EDBEngineError("The day-table store " + folder_ + " runs only statements on a day table");
+    return writable_ && in_transaction_ ? WriteTable(table) : ReadTable(table);
   }
 
   // Where a day made in the open transaction lives until it is committed.

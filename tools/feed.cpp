@@ -1,0 +1,389 @@
+#include "tools/feed.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/engine/day_tables.h"
+#include "platform/engine/errors.h"
+#include "platform/engine/tick_packer.h"
+#include "platform/engine/tick_writer.h"
+#include "platform/engine/transaction.h"
+#include "platform/http/server.h"
+#include "platform/metrics/metrics.h"
+#include "platform/os/followed_input.h"
+#include "platform/rtl/datetime.h"
+#include "platform/rtl/unix_time.h"
+#include "tools/feed_lines.h"
+#include "tools/feed_position.h"
+#include "tools/feed_rejects.h"
+#include "tools/schema.h"
+
+namespace admin {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFirstBackoffMs = 100;
+constexpr int kLastBackoffMs = 5000;
+
+double SecondsSince(Clock::time_point t) {
+  return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+struct FeedMetrics {
+  metrics::Counter& ticks = metrics::Default().AddCounter(
+      "histdata_feed_ticks_committed_total", "Ticks committed to the tick store.");
+  metrics::Counter& rejects = metrics::Default().AddCounter(
+      "histdata_feed_rejects_total", "Lines of the source that were not ticks (see the reject file).");
+  metrics::Counter& batches = metrics::Default().AddCounter(
+      "histdata_feed_batches_committed_total", "Transactions committed.");
+  metrics::Counter& store_errors = metrics::Default().AddCounter(
+      "histdata_feed_store_errors_total", "Failed commits, each retried.");
+  metrics::Histogram& commit_seconds = metrics::Default().AddHistogram(
+      "histdata_feed_commit_seconds", "Time to write and commit one batch.",
+      {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5});
+  metrics::Gauge& last_tick = metrics::Default().AddGauge(
+      "histdata_feed_last_tick_timestamp_seconds",
+      "Time stamp of the newest tick committed (its Date and Time as local time).");
+  metrics::Gauge& last_commit = metrics::Default().AddGauge(
+      "histdata_feed_last_commit_timestamp_seconds", "When the last batch was committed.");
+};
+
+void ServeMetrics(host::Host& host) {
+  const bool known = host.PathInfo() == "/metrics";
+  const std::string body = known ? metrics::Default().Render() : "not found\n";
+  host.SetStatus(known ? 200 : 404);
+  host.SendHead(known ? "200 OK" : "404 Not Found",
+                std::string("Content-Type: ") +
+                    (known ? "text/plain; version=0.0.4; charset=utf-8" : "text/plain; charset=utf-8") +
+                    "\r\nContent-Length: " + std::to_string(body.size()) + "\r\nCache-Control: no-store\r\n");
+  host.Write(body.data(), body.size());
+}
+
+// A day is closed once a tick of a later day has come: it gets its packed
+// copy then, in a transaction of its own, so that the server reads the day
+// from its columns from then on. A late tick for it drops the packs it
+// touches again (the store's triggers see to that).
+void PackClosedDay(engine::Connection& connection, const std::string& table) {
+  engine::InTransaction(connection, [&] { engine::PackDayTable(connection, table); });
+}
+
+// The writing connection to the tick store, made again after a failure.
+class Store {
+ public:
+  explicit Store(const engine::Credentials& credentials) : credentials_(credentials) {}
+  engine::Connection& Get() {
+    if (connection_ == nullptr) {
+      InitStore(kTickAlias, credentials_);
+      connection_ = engine::ConnectAlias(kTickAlias, credentials_, /*writable=*/true);
+    }
+    return *connection_;
+  }
+  // The tick writer of the open transaction: kept from one batch to the
+  // next, so that its prepared inserts (and a day file's page cache) are
+  // made once, not at every commit.
+  engine::TickWriter& Writer() {
+    if (writer_ == nullptr) {
+      writer_ = std::make_unique<engine::TickWriter>(Get());
+    } else {
+      writer_->NextTransaction();
+    }
+    return *writer_;
+  }
+  // After a failure: nothing of the old connection is used again.
+  void Drop() {
+    writer_.reset();
+    connection_.reset();
+  }
+
+ private:
+  engine::Credentials credentials_;
+  std::unique_ptr<engine::Connection> connection_;
+  std::unique_ptr<engine::TickWriter> writer_;  // uses connection_
+};
+
+class Feeder {
+ public:
+  Feeder(const FeedOptions& options, std::ostream& out, std::ostream& err)
+      : options_(options), out_(out), err_(err), store_(options.credentials),
+        source_(options.path, options.source) {
+    name_ = options.source_name;
+    if (name_.empty()) {
+      name_ = options.path == "-" ? "stdin" : std::filesystem::absolute(options.path).lexically_normal().string();
+    }
+  }
+
+  FeedResult Run();
+
+ private:
+  template <class Action>
+  bool Retrying(const char* what, Action action);
+  bool Commit(const std::vector<engine::TickRecord>& batch, const SourcePosition& end);
+  void Status(bool force);
+
+  const FeedOptions& options_;
+  std::ostream& out_;
+  std::ostream& err_;
+  FeedMetrics metrics_;
+  Store store_;
+  LineSource source_;
+  std::string name_;
+  CommittedPosition committed_;
+  std::unique_ptr<RejectFile> rejects_;
+  int64_t rejects_total_ = 0;  // up to the read position
+  int32_t newest_day_ = 0;     // latest day committed by this run
+  double newest_tick_ = 0;     // date-time of the newest tick committed
+  FeedResult result_;
+  Clock::time_point status_at_ = Clock::now();
+  int64_t status_ticks_ = 0;
+  int64_t status_rejects_ = 0;
+};
+
+// Runs `action` on the store until it succeeds, waiting longer after each
+// failure; the position stays where it was meanwhile. False when a stop was
+// asked first.
+template <class Action>
+bool Feeder::Retrying(const char* what, Action action) {
+  int backoff = kFirstBackoffMs;
+  for (;;) {
+    try {
+      action(store_.Get());
+      return true;
+    } catch (const std::exception& e) {
+      store_.Drop();
+      metrics_.store_errors.Add();
+      err_ << "feed: " << what << " failed: " << e.what() << " (again in " << backoff << " ms)\n";
+      err_.flush();
+    }
+    if (os::StopAsked()) return false;
+    os::SleepMs(backoff);
+    if (os::StopAsked()) return false;
+    backoff = std::min(backoff * 2, kLastBackoffMs);
+  }
+}
+
+bool Feeder::Commit(const std::vector<engine::TickRecord>& batch, const SourcePosition& end) {
+  rejects_->Flush();
+  CommittedPosition next = committed_;
+  ++next.batch;
+  next.source = end;
+  next.ticks += static_cast<int64_t>(batch.size());
+  next.rejects = rejects_total_;
+  const int32_t day = batch.front().day;
+  const std::string table = engine::DayTableName(day);
+  bool committed = false, tried = false;
+  const auto start = Clock::now();
+  Retrying("commit", [&](engine::Connection& connection) {
+    if (tried) {
+      // A commit whose answer was lost may still have gone in: the
+      // position stored with it says so.
+      std::optional<CommittedPosition> stored = ReadPosition(connection, table, name_);
+      if (stored && stored->batch >= next.batch) {
+        committed = true;
+        return;
+      }
+    }
+    tried = true;
+    engine::InTransaction(connection, [&] {
+      engine::TickWriter& writer = store_.Writer();
+      for (const engine::TickRecord& tick : batch) writer.Append(tick);
+      WritePosition(connection, table, name_, next);
+    });
+    committed = true;
+  });
+  if (!committed) return false;
+  metrics_.commit_seconds.Observe(SecondsSince(start));
+  committed_ = next;
+  result_.ticks += static_cast<int64_t>(batch.size());
+  metrics_.ticks.Add(batch.size());
+  metrics_.batches.Add();
+  metrics_.last_commit.Set(static_cast<double>(std::time(nullptr)));
+  for (const engine::TickRecord& tick : batch) newest_tick_ = std::max(newest_tick_, tick.day + tick.time);
+  metrics_.last_tick.Set(rtl::LocalToUnixSeconds(newest_tick_));
+  if (newest_day_ != 0 && day > newest_day_) {
+    const std::string closed = engine::DayTableName(newest_day_);
+    Retrying("packing", [&](engine::Connection& connection) { PackClosedDay(connection, closed); });
+  }
+  newest_day_ = std::max(newest_day_, day);
+  return true;
+}
+
+void Feeder::Status(bool force) {
+  const double elapsed = SecondsSince(status_at_);
+  if (!force && (options_.status_seconds <= 0 || elapsed < options_.status_seconds)) return;
+  const int64_t ticks = result_.ticks - status_ticks_;
+  err_ << "feed: " << static_cast<int64_t>(elapsed > 0 ? ticks / elapsed : 0) << " ticks/s";
+  if (newest_tick_ > 0) {
+    char lag[32];
+    std::snprintf(lag, sizeof lag, "%.1f", (rtl::Now() - newest_tick_) * 86400.0);
+    err_ << ", lag " << lag << " s";
+  }
+  err_ << ", " << (rejects_total_ - status_rejects_) << " rejects (" << rejects_total_
+       << " in all), " << committed_.ticks << " ticks committed";
+  const int64_t backlog = source_.Backlog();
+  if (backlog >= 0) err_ << ", " << backlog << " bytes unread";
+  err_ << "\n";
+  err_.flush();
+  status_at_ = Clock::now();
+  status_ticks_ = result_.ticks;
+  status_rejects_ = rejects_total_;
+}
+
+FeedResult Feeder::Run() {
+  std::unique_ptr<httphost::HttpServer> metrics_server;
+  if (options_.metrics_port >= 0) {
+    httphost::ServerOptions server_options;
+    server_options.address = options_.metrics_address;
+    server_options.port = static_cast<uint16_t>(options_.metrics_port);
+    server_options.max_connections = 64;
+    server_options.max_handler_threads = 2;
+    metrics_server = std::make_unique<httphost::HttpServer>(server_options, ServeMetrics);
+    metrics_server->Start();
+    err_ << "feed: metrics on http://" << options_.metrics_address << ":" << metrics_server->Port()
+         << "/metrics\n";
+  }
+  std::optional<CommittedPosition> stored;
+  if (!Retrying("reading the committed position", [&](engine::Connection& connection) {
+        stored = ReadNewestPosition(connection, name_);
+      })) {
+    result_.stopped_uncommitted = false;
+    return result_;
+  }
+  if (stored) committed_ = *stored;
+  rejects_total_ = committed_.rejects;
+  std::string note;
+  source_.Resume(committed_.source, note);
+  rejects_ = std::make_unique<RejectFile>(
+      options_.rejects_path.empty() ? engine::DataDir() + "/feed-rejects.txt" : options_.rejects_path,
+      committed_.source.seq);
+  err_ << "feed: " << name_ << ": "
+       << (stored ? "resuming after line " + std::to_string(committed_.source.seq) + " (" +
+                        std::to_string(committed_.ticks) + " ticks committed before)"
+                  : std::string("first feed of this source"))
+       << (note.empty() ? "" : "; " + note) << "\n";
+  err_.flush();
+
+  TickLineParser parser;
+  std::vector<engine::TickRecord> batch;
+  batch.reserve(static_cast<size_t>(options_.commit_ticks));
+  std::optional<engine::TickRecord> held;  // the first tick of the next batch
+  engine::TickRecord tick;
+  std::string reason;
+  bool ended = false;
+  while (!ended) {
+    batch.clear();
+    SourcePosition end = source_.position();
+    Clock::time_point deadline = Clock::time_point::max();
+    if (held) {
+      batch.push_back(std::move(*held));
+      held.reset();
+      deadline = Clock::now() + std::chrono::milliseconds(options_.commit_ms);
+    }
+    while (static_cast<int>(batch.size()) < options_.commit_ticks && !os::StopAsked()) {
+      int wait_ms = options_.commit_ms;
+      if (deadline != Clock::time_point::max()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        wait_ms = static_cast<int>(left.count());
+      }
+      const SourcePosition before = source_.position();
+      std::string_view line;
+      const LineSource::Got got = source_.Next(line, wait_ms);
+      std::string moved = source_.TakeNote();
+      if (!moved.empty()) err_ << "feed: " << moved << "\n";
+      if (got == LineSource::Got::kEnd) {
+        ended = true;
+        break;
+      }
+      if (got == LineSource::Got::kNothingYet) {
+        Status(false);
+        continue;
+      }
+      const TickLineParser::Kind kind = parser.Parse(line, tick, reason);
+      if (kind == TickLineParser::Kind::kTick) {
+        if (!batch.empty() && tick.day != batch.front().day) {
+          // One commit never spans two days: the day's file holds the
+          // position of the ticks it holds.
+          held = std::move(tick);
+          end = before;
+          break;
+        }
+        if (batch.empty()) deadline = Clock::now() + std::chrono::milliseconds(options_.commit_ms);
+        batch.push_back(std::move(tick));
+      } else if (kind == TickLineParser::Kind::kBad) {
+        const SourcePosition& at = source_.position();
+        rejects_->Add(at.seq, source_.current_name(), at.line, reason, line);
+        ++rejects_total_;
+        ++result_.rejects;
+        metrics_.rejects.Add();
+      }
+      end = source_.position();
+    }
+    if (!batch.empty()) {
+      if (!Commit(batch, end)) {
+        result_.stopped_uncommitted = true;
+        break;
+      }
+    } else {
+      rejects_->Flush();
+    }
+    Status(false);
+    if (os::StopAsked() && !held) break;
+  }
+  rejects_->Flush();
+  Status(true);
+  out_ << "feed: " << name_ << ": " << result_.ticks << " ticks committed, " << result_.rejects
+       << " lines rejected" << (result_.rejects > 0 ? " (see " + rejects_->path() + ")" : "")
+       << (result_.stopped_uncommitted ? "; stopped with the last batch uncommitted" : "") << "\n";
+  return result_;
+}
+
+}  // namespace
+
+FeedResult RunFeed(const FeedOptions& options, std::ostream& out, std::ostream& err) {
+  os::AskToStopOnSignals();
+  Feeder feeder(options, out, err);
+  return feeder.Run();
+}
+
+std::string FeedUsage() {
+  return "  feed [FILE|-] [--commit-ms N] [--commit-ticks N] [--rejects FILE]\n"
+         "       [--source-name NAME] [--until-end] [--stream-resumes]\n"
+         "       [--status-seconds N] [--metrics-port PORT] [--metrics-address ADDR]\n"
+         "                          load ticks as they are written: CSV lines with the\n"
+         "                          columns of import ticks (a header line optional),\n"
+         "                          from standard input (- or no FILE), a FIFO, or a\n"
+         "                          file that grows, followed across rotation as\n"
+         "                          tail -F follows it; FILE.gz is read to its end.\n"
+         "                          Ticks are committed every --commit-ms (default 200)\n"
+         "                          or --commit-ticks (default 10000), whichever comes\n"
+         "                          first, each batch with the source position it\n"
+         "                          reaches: a restart resumes after the last commit,\n"
+         "                          losing and repeating nothing of a file. Standard\n"
+         "                          input cannot be read again: a feeder killed loses\n"
+         "                          the lines of its uncommitted batch (at most\n"
+         "                          --commit-ticks). A restarted stream is taken to\n"
+         "                          replay from its first line, and the committed lines\n"
+         "                          are skipped; --stream-resumes: it goes on after\n"
+         "                          them instead.\n"
+         "                          Lines that are not ticks go to the reject file\n"
+         "                          (default DIR/feed-rejects.txt) with their line\n"
+         "                          numbers and reasons; the feed goes on. A store that\n"
+         "                          fails is retried with growing waits, the position\n"
+         "                          held. --until-end: stop at the end of the input\n"
+         "                          instead of waiting for more. SIGTERM commits what was\n"
+         "                          read and stops. A status line every\n"
+         "                          --status-seconds (default 5) on standard error;\n"
+         "                          --metrics-port serves /metrics (address default\n"
+         "                          127.0.0.1). --source-name: the name the position is\n"
+         "                          kept under (default the file's absolute path, or\n"
+         "                          stdin).\n";
+}
+
+}  // namespace admin
