@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-release}
 scripts/ensure-packages.sh g++ cmake ninja-build pkg-config libboost-dev libsqlite3-dev \
-  libpq-dev libcurl4-openssl-dev dpkg-dev file
+  libpq-dev libcurl4-openssl-dev zlib1g-dev dpkg-dev file
 command -v npm >/dev/null || scripts/ensure-packages.sh npm
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHISTDATA_TESTS=OFF >/dev/null

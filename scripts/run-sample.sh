@@ -12,7 +12,7 @@ admin_port=${ADMIN_PORT:-8081}
 build=${BUILD_DIR:-build-release}
 
 scripts/ensure-packages.sh g++ cmake ninja-build pkg-config libboost-dev libsqlite3-dev \
-  libpq-dev libcurl4-openssl-dev curl
+  libpq-dev libcurl4-openssl-dev zlib1g-dev curl
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHISTDATA_TESTS=OFF >/dev/null
 cmake --build "$build" --target histdata-server histdata-admin
 # The chart page's files (the chart library fetched once by npm), when npm is here.

@@ -23,6 +23,7 @@
 #include "tools/feed_position.h"
 #include "tools/feed_rejects.h"
 #include "tools/schema.h"
+#include "tools/tick_tables.h"
 
 namespace admin {
 namespace {
@@ -137,7 +138,7 @@ class Feeder {
   CommittedPosition committed_;
   std::unique_ptr<RejectFile> rejects_;
   int64_t rejects_total_ = 0;  // up to the read position
-  int32_t newest_day_ = 0;     // latest day committed by this run
+  int32_t newest_day_ = 0;     // latest day committed by this run or the last
   double newest_tick_ = 0;     // date-time of the newest tick committed
   FeedResult result_;
   Clock::time_point status_at_ = Clock::now();
@@ -249,13 +250,19 @@ FeedResult Feeder::Run() {
          << "/metrics\n";
   }
   std::optional<CommittedPosition> stored;
+  std::string stored_table;
   if (!Retrying("reading the committed position", [&](engine::Connection& connection) {
-        stored = ReadNewestPosition(connection, name_);
+        stored = ReadNewestPosition(connection, name_, &stored_table);
       })) {
     result_.stopped_uncommitted = false;
     return result_;
   }
-  if (stored) committed_ = *stored;
+  if (stored) {
+    committed_ = *stored;
+    // The day of the last commit before a restart is closed, and packed, by
+    // the first tick of a later day, as if the feed had never stopped.
+    newest_day_ = DayOfTableName(stored_table);
+  }
   rejects_total_ = committed_.rejects;
   std::string note;
   source_.Resume(committed_.source, note);

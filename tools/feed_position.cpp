@@ -91,11 +91,14 @@ std::optional<CommittedPosition> ReadPosition(engine::Connection& connection,
 }
 
 std::optional<CommittedPosition> ReadNewestPosition(engine::Connection& connection,
-                                                    const std::string& source) {
+                                                    const std::string& source, std::string* day_table) {
   std::optional<CommittedPosition> newest;
   for (const std::string& table : connection.ListDayTables()) {
     std::optional<CommittedPosition> p = ReadPosition(connection, table, source);
-    if (p && (!newest || p->batch > newest->batch)) newest = p;
+    if (p && (!newest || p->batch > newest->batch)) {
+      newest = p;
+      if (day_table != nullptr) *day_table = table;
+    }
   }
   return newest;
 }

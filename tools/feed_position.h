@@ -41,9 +41,11 @@ std::optional<CommittedPosition> ReadPosition(engine::Connection& connection,
                                               const std::string& source);
 
 // The source's committed position: its row with the highest batch over
-// every day table of the store; none for a source never fed.
+// every day table of the store; none for a source never fed. `day_table`,
+// when given, receives the day table the row was found beside.
 std::optional<CommittedPosition> ReadNewestPosition(engine::Connection& connection,
-                                                    const std::string& source);
+                                                    const std::string& source,
+                                                    std::string* day_table = nullptr);
 
 }  // namespace admin
 

@@ -1,3 +1,7 @@
+// The feed runs where the loader does, on Linux: the Windows side ships
+// the extension library alone.
+#ifndef _WIN32
+
 #include "platform/os/followed_input.h"
 
 #include <dirent.h>
@@ -124,3 +128,5 @@ void SleepMs(int ms) {
 }
 
 }  // namespace os
+
+#endif  // _WIN32

@@ -12,7 +12,12 @@ double LocalToUnixSeconds(TDateTime value) {
   const double whole = std::floor(wall);
   const std::time_t t = static_cast<std::time_t>(whole);
   std::tm tm{};
-  gmtime_r(&t, &tm);  // the wall-clock fields, read as local time below
+  // The wall-clock fields, read as local time below.
+#ifdef _WIN32
+  gmtime_s(&tm, &t);
+#else
+  gmtime_r(&t, &tm);
+#endif
   tm.tm_isdst = -1;
   return static_cast<double>(std::mktime(&tm)) + (wall - whole);
 }
