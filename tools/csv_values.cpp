@@ -8,12 +8,6 @@
 namespace admin {
 namespace {
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // from_chars takes no "+": drops one, so that "+5" reads as 5; false for an
@@ -74,7 +68,7 @@ bool TimePart(std::string_view s, size_t& pos, int32_t& ms) {
 }  // namespace
 
 bool ParseNumber(std::string_view text, double& out) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   if (!StripPlus(s)) return false;
   // from_chars alone would take "inf", "nan" and the like; only digits,
   // sign, point and exponent make a number here.
@@ -86,26 +80,26 @@ bool ParseNumber(std::string_view text, double& out) {
 }
 
 bool ParseInteger(std::string_view text, int64_t& out) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   if (!StripPlus(s)) return false;
   auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
   return ec == std::errc() && end == s.data() + s.size();
 }
 
 bool ParseDate(std::string_view text, int32_t& day) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   size_t pos = 0;
   return DatePart(s, pos, day) && pos == s.size();
 }
 
 bool ParseTime(std::string_view text, int32_t& ms) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   size_t pos = 0;
   return TimePart(s, pos, ms) && pos == s.size();
 }
 
 bool ParseDateTime(std::string_view text, double& out) {
-  std::string_view s = Trim(text);
+  std::string_view s = TrimBlanks(text);
   size_t pos = 0;
   int32_t day = 0, ms = 0;
   if (!DatePart(s, pos, day)) return false;
@@ -123,6 +117,34 @@ double ToDateTime(int32_t day, int32_t ms) {
   // the time of day: 1899-12-29 06:00 is -1.25, not -0.75.
   const double fraction = static_cast<double>(ms) / static_cast<double>(rtl::kMsPerDay);
   return day < 0 ? day - fraction : day + fraction;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+void AppendHexEscape(std::string& out, unsigned char c) {
+  static const char kHex[] = "0123456789abcdef";
+  out += "\\x";
+  out += kHex[c >> 4];
+  out += kHex[c & 15];
+}
+
+std::string ShownText(std::string_view text) {
+  constexpr size_t kMax = 40;
+  std::string out = "\"";
+  for (size_t i = 0; i < text.size() && i < kMax; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
+      AppendHexEscape(out, c);
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text.size() > kMax) out += "...";
+  return out + "\"";
 }
 
 }  // namespace admin

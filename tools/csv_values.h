@@ -6,6 +6,7 @@
 #define HISTDATA_TOOLS_CSV_VALUES_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace admin {
@@ -24,6 +25,14 @@ bool ParseDateTime(std::string_view text, double& out);
 
 // The date-time value of a day and a time of day in milliseconds.
 double ToDateTime(int32_t day, int32_t ms);
+
+// `s` without the blanks and tabs around it.
+std::string_view TrimBlanks(std::string_view s);
+// Appends byte `c` as "\xNN": how a message shows a byte it cannot show.
+void AppendHexEscape(std::string& out, unsigned char c);
+// Text of a loaded file as a message shows it: quoted, control and
+// non-ASCII bytes (and quotes and backslashes) escaped, cut after 40 bytes.
+std::string ShownText(std::string_view text);
 
 }  // namespace admin
 

@@ -12,32 +12,6 @@ constexpr const char* kColumns[] = {"date",  "time",    "symbol", "bid",      "o
                                     "price", "bidsize", "volume", "offersize"};
 constexpr int kColumnCount = 9;
 
-std::string_view Trim(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// The offending text as a reason can show it: control and non-ASCII bytes
-// escaped, long texts cut.
-std::string Shown(std::string_view text) {
-  constexpr size_t kMax = 40;
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size() && i < kMax; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > kMax) out += "...";
-  return out + "\"";
-}
-
 size_t Utf8Length(std::string_view s) {
   size_t n = 0;
   for (unsigned char c : s)
@@ -46,7 +20,7 @@ size_t Utf8Length(std::string_view s) {
 }
 
 int ColumnOf(std::string_view name) {
-  const std::string folded = rtl::LowerAscii(Trim(name));
+  const std::string folded = rtl::LowerAscii(TrimBlanks(name));
   for (int c = 0; c < kColumnCount; ++c)
     if (folded == kColumns[c]) return c;
   return -1;
@@ -63,7 +37,7 @@ TickLineParser::Kind TickLineParser::Parse(std::string_view line, engine::TickRe
   if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
   // A byte order mark may start a file.
   if (line.substr(0, 3) == "\xEF\xBB\xBF") line.remove_prefix(3);
-  if (Trim(line).empty()) return Kind::kBlank;
+  if (TrimBlanks(line).empty()) return Kind::kBlank;
   if (!Split(line, reason)) return Kind::kBad;
   if (ColumnOf(fields_[0]) >= 0) return ReadHeader(reason) ? Kind::kHeader : Kind::kBad;
   if (fields_.size() != slot_of_field_.size()) {
@@ -132,11 +106,11 @@ bool TickLineParser::ReadHeader(std::string& reason) {
   for (const std::string& f : fields_) {
     const int c = ColumnOf(f);
     if (c < 0) {
-      reason = "unknown column " + Shown(f) + " for ticks";
+      reason = "unknown column " + ShownText(f) + " for ticks";
       return false;
     }
     if (seen[c]) {
-      reason = "column " + Shown(f) + " given twice";
+      reason = "column " + ShownText(f) + " given twice";
       return false;
     }
     seen[c] = true;
@@ -156,7 +130,7 @@ bool TickLineParser::Convert(engine::TickRecord& tick, std::string& reason) {
   tick = engine::TickRecord{};
   bool have_day = false, have_time = false;
   for (size_t f = 0; f < fields_.size(); ++f) {
-    const std::string_view text = Trim(fields_[f]);
+    const std::string_view text = TrimBlanks(fields_[f]);
     const int c = slot_of_field_[f];
     if (c == 0) {
       if (text.empty()) {
@@ -164,7 +138,7 @@ bool TickLineParser::Convert(engine::TickRecord& tick, std::string& reason) {
         return false;
       }
       if (!ParseDate(text, tick.day)) {
-        reason = "bad date in column Date: " + Shown(text) + " (expected yyyy-mm-dd)";
+        reason = "bad date in column Date: " + ShownText(text) + " (expected yyyy-mm-dd)";
         return false;
       }
       have_day = true;
@@ -175,7 +149,7 @@ bool TickLineParser::Convert(engine::TickRecord& tick, std::string& reason) {
         return false;
       }
       if (!ParseTime(text, ms)) {
-        reason = "bad time in column Time: " + Shown(text) + " (expected hh:nn:ss or hh:nn:ss.zzz)";
+        reason = "bad time in column Time: " + ShownText(text) + " (expected hh:nn:ss or hh:nn:ss.zzz)";
         return false;
       }
       tick.time = ToDateTime(0, ms);
@@ -186,7 +160,7 @@ bool TickLineParser::Convert(engine::TickRecord& tick, std::string& reason) {
         return false;
       }
       if (Utf8Length(fields_[f]) > 15) {
-        reason = "Symbol longer than 15 characters: " + Shown(fields_[f]);
+        reason = "Symbol longer than 15 characters: " + ShownText(fields_[f]);
         return false;
       }
       tick.symbol = fields_[f];
@@ -195,7 +169,7 @@ bool TickLineParser::Convert(engine::TickRecord& tick, std::string& reason) {
       if (text.empty()) {
         tick.null_mask |= static_cast<uint8_t>(1u << k);
       } else if (!ParseNumber(text, tick.numbers[k])) {
-        reason = std::string("bad number in column ") + kColumns[c] + ": " + Shown(text);
+        reason = std::string("bad number in column ") + kColumns[c] + ": " + ShownText(text);
         return false;
       }
     }

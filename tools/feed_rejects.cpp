@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/os/files.h"
+#include "tools/csv_values.h"
 
 namespace admin {
 namespace {
@@ -16,10 +17,7 @@ std::string Escaped(std::string_view text) {
   std::string out;
   for (unsigned char c : text) {
     if (c < 0x20 || c == 0x7F || c == '\\') {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
+      AppendHexEscape(out, c);
     } else {
       out += static_cast<char>(c);
     }

@@ -105,33 +105,6 @@ const KindDef& DefOf(CsvKind kind) {
 
 using rtl::LowerAscii;
 
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-// The offending text as a message can show it: control and non-ASCII bytes
-// escaped, long texts cut.
-std::string Shown(std::string_view text) {
-  constexpr size_t kMax = 40;
-  std::string out = "\"";
-  for (size_t i = 0; i < text.size() && i < kMax; ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c >= 0x7F || c == '"' || c == '\\') {
-      static const char kHex[] = "0123456789abcdef";
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text.size() > kMax) out += "...";
-  out += "\"";
-  return out;
-}
-
 size_t Utf8Length(std::string_view s) {
   size_t n = 0;
   for (unsigned char c : s)
@@ -156,26 +129,26 @@ engine::Value Convert(const ColumnDef& column, const CsvField& field) {
       return engine::Value::Text(text);
     case ColType::kSymbol:
       if (Utf8Length(text) > 15)
-        throw RowError(std::string(column.name) + " longer than 15 characters: " + Shown(text));
+        throw RowError(std::string(column.name) + " longer than 15 characters: " + ShownText(text));
       return engine::Value::Text(text);
     case ColType::kNumber: {
       double v;
       if (!ParseNumber(text, v))
-        throw RowError(std::string("bad number in column ") + column.name + ": " + Shown(text));
+        throw RowError(std::string("bad number in column ") + column.name + ": " + ShownText(text));
       return engine::Value::Float(v);
     }
     case ColType::kInteger: {
       int64_t v;
       if (!ParseInteger(text, v))
         throw RowError(std::string("bad whole number in column ") + column.name + ": " +
-                       Shown(text));
+                       ShownText(text));
       return engine::Value::Int(v);
     }
     case ColType::kDate:
     case ColType::kDateText: {
       int32_t day;
       if (!ParseDate(text, day))
-        throw RowError(std::string("bad date in column ") + column.name + ": " + Shown(text) +
+        throw RowError(std::string("bad date in column ") + column.name + ": " + ShownText(text) +
                        " (expected yyyy-mm-dd)");
       if (column.type == ColType::kDate) return engine::Value::Float(day);
       return engine::Value::Text(rtl::FormatDateTime("yyyy/mm/dd", day));
@@ -184,7 +157,7 @@ engine::Value Convert(const ColumnDef& column, const CsvField& field) {
     case ColType::kTimeText: {
       int32_t ms;
       if (!ParseTime(text, ms))
-        throw RowError(std::string("bad time in column ") + column.name + ": " + Shown(text) +
+        throw RowError(std::string("bad time in column ") + column.name + ": " + ShownText(text) +
                        " (expected hh:nn:ss or hh:nn:ss.zzz)");
       if (column.type == ColType::kTime) return engine::Value::Float(ToDateTime(0, ms));
       return engine::Value::Text(rtl::FormatDateTime("hh:nn:ss", ToDateTime(0, ms - ms % 1000)));
@@ -193,7 +166,7 @@ engine::Value Convert(const ColumnDef& column, const CsvField& field) {
       double v;
       if (!ParseDateTime(text, v))
         throw RowError(std::string("bad date-time in column ") + column.name + ": " +
-                       Shown(text) + " (expected yyyy-mm-dd hh:nn:ss)");
+                       ShownText(text) + " (expected yyyy-mm-dd hh:nn:ss)");
       return engine::Value::Float(v);
     }
   }
@@ -228,7 +201,7 @@ class RowSource {
       size_t c = 0;
       while (c < def_.columns.size() && LowerAscii(def_.columns[c].name) != name) ++c;
       if (c == def_.columns.size())
-        Fail(line, "unknown column " + Shown(fields[f].text) + " for " + def_.name);
+        Fail(line, "unknown column " + ShownText(fields[f].text) + " for " + def_.name);
       if (seen[c]) Fail(line, std::string("column ") + def_.columns[c].name + " given twice");
       seen[c] = true;
       slot_of_field_[f] = static_cast<int>(c);
