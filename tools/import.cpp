@@ -279,12 +279,11 @@ void ReadyToServe(engine::Connection& connection, const ImportResult& result, co
   }
 }
 
-// Runs `body` in one transaction of `connection`: any failure rolls the
-// whole of it back and leaves as a LoadError naming the file.
+// Runs `body`; a failure leaves as a LoadError naming the file.
 template <typename Body>
-void LoadInTransaction(engine::Connection& connection, const std::string& name, Body body) {
+void NamingFailures(const std::string& name, Body body) {
   try {
-    engine::InTransaction(connection, body);
+    body();
   } catch (const LoadError&) {
     throw;
   } catch (const std::exception& e) {
@@ -299,19 +298,21 @@ ImportResult ImportTable(const KindDef& def, std::istream& in, const std::string
   const std::string alias = AliasOf(def.store, options);
   auto connection = OpenStore(alias, name, options);
   ImportResult result;
-  LoadInTransaction(*connection, name, [&] {
-    std::vector<std::string> columns;
-    for (const ColumnDef& c : def.columns) columns.push_back(LowerAscii(c.name));
-    auto inserter = connection->PrepareInsert(def.table, columns);
-    std::vector<engine::Value> row;
-    while (source.Next(row)) {
-      try {
-        inserter->Insert(row);
-      } catch (const engine::EDatabaseError& e) {
-        source.Fail(source.line(), e.what());
+  NamingFailures(name, [&] {
+    engine::InTransaction(*connection, [&] {
+      std::vector<std::string> columns;
+      for (const ColumnDef& c : def.columns) columns.push_back(LowerAscii(c.name));
+      auto inserter = connection->PrepareInsert(def.table, columns);
+      std::vector<engine::Value> row;
+      while (source.Next(row)) {
+        try {
+          inserter->Insert(row);
+        } catch (const engine::EDatabaseError& e) {
+          source.Fail(source.line(), e.what());
+        }
+        ++result.rows;
       }
-      ++result.rows;
-    }
+    });
   });
   result.tables.push_back(def.table);
   ReadyToServe(*connection, result, name);
@@ -367,28 +368,30 @@ ImportResult ImportTicks(const KindDef& def, std::istream& in, const std::string
   for (const Day& day : days) total_rows += static_cast<int64_t>(day.ticks.size());
   auto connection = OpenStore(kTickAlias, name, options);
   ImportResult result;
-  LoadInTransaction(*connection, name, [&] {
-    // Day by day, so that each day's rows are numbered in file order.
-    engine::TickWriter writer(*connection);
-    for (const Day& day : days) {
-      for (const Tick& tick : day.ticks) {
-        try {
-          writer.Append(tick.record);
-        } catch (const engine::EDatabaseError& e) {
-          source.Fail(tick.line, e.what());
+  NamingFailures(name, [&] {
+    engine::InTransaction(*connection, [&] {
+      // Day by day, so that each day's rows are numbered in file order.
+      engine::TickWriter writer(*connection);
+      for (const Day& day : days) {
+        for (const Tick& tick : day.ticks) {
+          try {
+            writer.Append(tick.record);
+          } catch (const engine::EDatabaseError& e) {
+            source.Fail(tick.line, e.what());
+          }
+          ++result.rows;
+          if (options.progress && size > 0 && result.rows % 4096 == 0)
+            options.progress(size + size * result.rows / total_rows, 2 * size);
         }
-        ++result.rows;
-        if (options.progress && size > 0 && result.rows % 4096 == 0)
-          options.progress(size + size * result.rows / total_rows, 2 * size);
       }
-    }
-    result.tables = writer.Tables();
-    // A past day is packed with its rows; today's table grows while it is
-    // served and is read from its rows until it is packed.
-    const int32_t today = static_cast<int32_t>(rtl::Now());
-    for (const Day& day : days) {
-      if (day.day < today) engine::PackDayTable(*connection, engine::DayTableName(day.day));
-    }
+      result.tables = writer.Tables();
+      // A past day is packed with its rows; today's table grows while it is
+      // served and is read from its rows until it is packed.
+      const int32_t today = static_cast<int32_t>(rtl::Now());
+      for (const Day& day : days) {
+        if (day.day < today) engine::PackDayTable(*connection, engine::DayTableName(day.day));
+      }
+    });
   });
   ReadyToServe(*connection, result, name);
   return result;
