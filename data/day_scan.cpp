@@ -52,16 +52,4 @@ void SeekDayTable(engine::TTable& table, std::string_view symbol, rtl::TDateTime
   table.FindNearest(symbol, SearchTime(time));
 }
 
-bool OpenDayTableAt(engine::TTable& table, std::string_view symbol) {
-  if (!table.Exists()) return false;
-  SeekDayTable(table, symbol);
-  return true;
-}
-
-bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time) {
-  if (!table.Exists()) return false;
-  SeekDayTable(table, symbol, time);
-  return true;
-}
-
 }  // namespace hist

@@ -1,4 +1,4 @@
-// The walk over the day tables of a date range: every tick-table generator
+// The day tables of a date range: every tick-table generator
 // and day lookup names a day's table here, so that the name, the presence
 // test, the nearest-key search and the closing are written once.
 #ifndef HISTDATA_DATA_DAY_SCAN_H_
@@ -37,7 +37,7 @@ struct DayWalk {
   rtl::TDateTime timedDay = 0, time = 0;
 };
 
-// The defaults of WalkDays: a day without a table is passed over, and a
+// The defaults of a day walk (data/day_ticks.h): a day without a table is passed over, and a
 // table's name is not looked at.
 struct SkipMissingDay {
   void operator()(rtl::TDateTime) const {}
@@ -45,15 +45,6 @@ struct SkipMissingDay {
 struct IgnoreDayName {
   void operator()(const std::string&) const {}
 };
-
-// Walks the days of `walk` over `table`: names each day's table, calls
-// `named(name)`, then for a day with a table opens it at the symbol's key and
-// calls `read(table, day)`, for a day without one calls `missing(day)`. The
-// table is closed after each day and whenever the walk ends, a failed read
-// included.
-template <class Read, class Missing = SkipMissingDay, class Named = IgnoreDayName>
-void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing = {},
-              Named&& named = {});
 
 // `time` taken at its millisecond: the form stored times take, and the one
 // every search of the day tables starts from.
@@ -64,13 +55,6 @@ rtl::TDateTime SearchTime(rtl::TDateTime time);
 // SearchTime(time)).
 void SeekDayTable(engine::TTable& table, std::string_view symbol);
 void SeekDayTable(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
-
-// Opens the table named by NameDayTable, when it exists, positioned at
-// `symbol`'s first row (or, with `time`, at its first row at or after that
-// time of day, taken at its millisecond). False, and the table left closed,
-// when the day has no table.
-bool OpenDayTableAt(engine::TTable& table, std::string_view symbol);
-bool OpenDayTableAt(engine::TTable& table, std::string_view symbol, rtl::TDateTime time);
 
 // A tick's quote: prices as stored, sizes and the day's running volume
 // rounded half to even.
@@ -114,23 +98,6 @@ class Closer {
   engine::TTable& table_;
 };
 }  // namespace day_scan_detail
-
-template <class Read, class Missing, class Named>
-void WalkDays(engine::TTable& table, const DayWalk& walk, Read&& read, Missing&& missing,
-              Named&& named) {
-  day_scan_detail::Closer closer(table);
-  for (rtl::TDateTime day = FirstDayToRead(walk.first, walk.last); day <= walk.last; day += 1) {
-    named(NameDayTable(table, day));
-    const bool open = day == walk.timedDay ? OpenDayTableAt(table, walk.symbol, walk.time)
-                                           : OpenDayTableAt(table, walk.symbol);
-    if (!open) {
-      missing(day);
-      continue;
-    }
-    read(table, day);
-    table.Close();
-  }
-}
 
 }  // namespace hist
 

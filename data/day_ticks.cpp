@@ -81,17 +81,6 @@ void PackTicks::Decode(int column, size_t block) const {
   decoded_[column] = block;
 }
 
-TickQuote PackTicks::Quote() const {
-  TickQuote q;
-  q.Bid = ValueOf(engine::kPackBid);
-  q.Offer = ValueOf(engine::kPackOffer);
-  q.Price = ValueOf(engine::kPackPrice);
-  q.BidSize = rtl::RoundHalfEven(ValueOf(engine::kPackBidSize));
-  q.OfferSize = rtl::RoundHalfEven(ValueOf(engine::kPackOfferSize));
-  q.Volume = rtl::RoundHalfEven(ValueOf(engine::kPackVolume));
-  return q;
-}
-
 void PackTicks::AppendField(std::string& line, int column, engine::FieldType type) const {
   engine::Value v;
   v.kind = KindOf(column);

@@ -40,7 +40,6 @@ class RowTicks {
   double Offer() const { return f_.Offer.AsFloat(); }
   double Price() const { return f_.Price.AsFloat(); }
   double Volume() const { return f_.Volume.AsFloat(); }
-  TickQuote Quote() const { return f_.Quote(); }
   // "date|hh:nn:ss|bid|offer|price|bidsize|offersize|volume|": the fields of
   // a TICK line, sizes in that order, not the stored one.
   void AppendLineFields(std::string& line) const;
@@ -70,7 +69,6 @@ class PackTicks {
   double Offer() const { return ValueOf(engine::kPackOffer); }
   double Price() const { return ValueOf(engine::kPackPrice); }
   double Volume() const { return ValueOf(engine::kPackVolume); }
-  TickQuote Quote() const;
   void AppendLineFields(std::string& line) const;
 
  private:
@@ -117,7 +115,7 @@ class DayPack {
 // Whether days are read from their packs (HISTDATA_PACKS is not "off").
 bool PacksEnabled();
 
-// WalkDays over the ticks of each day: names each day's table, calls
+// Walks the days of `walk` over the ticks of each day: names each day's table, calls
 // `named(name)`, then for a day with a table calls `read(ticks, day)` with
 // a PackTicks or a RowTicks positioned at the run's first row, for a day
 // without one `missing(day)`. The table is closed after each day and
