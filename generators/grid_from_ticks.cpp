@@ -244,7 +244,6 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
   const int64_t EndSecond = SecondOfDay(timeEnd);
   const int64_t NominalSecond = SecondOfDay(settings.nominal_update_time);
 
-  size_t LastDayTicks = 0;
   // The first day is searched from timeBegin, so that a tick exactly at it
   // is read.
   const DayWalk walk{Symbol, SeekDateByCount(DayCount, dateBegin, dateEnd), dateEnd, dateBegin,
@@ -256,12 +255,11 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       NoDataSent = true;
     }
   };
+  // The day list: the symbol's ticks of a day in index order, kept from
+  // day to day so that its room is reused.
+  std::vector<THisttableRecord> day;
   WalkDayTicks(HistTable, walk, [&](auto& ticks, TDateTime) {
-    // The day list: the symbol's ticks of this day in index order, released
-    // when the day is done. Room for as many ticks as the day before had
-    // saves growing it tick by tick on a run of busy days.
-    std::vector<THisttableRecord> day;
-    day.reserve(LastDayTicks);
+    day.clear();
     int64_t DayEnd = 0;
     for (; ticks.More(); ticks.Next()) {
       THisttableRecord r;
@@ -282,7 +280,6 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       day.push_back(r);
     }
     HistTable.Close();
-    LastDayTicks = day.size();
     if (day.empty()) return;
 
     const int64_t DayStart = day.front().Date * 86400;

@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "log/zetUtilities.h"
 #include "platform/engine/errors.h"
@@ -23,29 +24,28 @@ namespace {
 
 constexpr int kInterdayTries = 3;
 
-// Every settings read goes through a fresh reader so that a changed file
-// takes effect with the next request.
-std::string ReadKorva(const char* key, const char* default_value) {
-  std::unique_ptr<zetini::TIniFile> ini = zetini::zetIniFile();
-  return ini->ReadString("KORVA", key, default_value);
-}
-
-// The two settings that choose among the forms of a mode.
+// The settings that choose among the forms of a mode.
 struct ModeSettings {
   std::string calcMode;
   std::string dbMode;
 };
 
-// Re-reads the process-wide values every request writes. A value that does
-// not convert raises before the reply head goes out.
+// Re-reads the process-wide values every request writes, through a fresh
+// reader so that a changed file takes effect with the next request, and in
+// one look so that a file changing meanwhile is not half taken. A value that
+// does not convert raises before the reply head goes out.
 ModeSettings ReadRequestSettings() {
-  SetNominalUpdateTime(rtl::StrToTime(ReadKorva("NominalUpdateTimestamp", "16:00:00")));
-  const std::string tickOnly = ReadKorva("ExecutionTickOnly", "N");
+  std::unique_ptr<zetini::TIniFile> ini = zetini::zetIniFile();
+  // CutTimeRange is read with the rest, though nothing depends on it.
+  const std::vector<std::string> v = ini->ReadStrings(
+      "KORVA", {{"NominalUpdateTimestamp", "16:00:00"}, {"ExecutionTickOnly", "N"}, {"CalcMode", "DC"},
+                {"DBMode", "PARADOX"}, {"CutTimeRange", ""}});
+  SetNominalUpdateTime(rtl::StrToTime(v[0]));
+  const std::string& tickOnly = v[1];
   if (!tickOnly.empty() && (tickOnly[0] == 'Y' || tickOnly[0] == 'y')) RaiseExecutionTickOnly();
-  ModeSettings settings{ReadKorva("CalcMode", "DC"), ReadKorva("DBMode", "PARADOX")};
+  ModeSettings settings{v[2], v[3]};
   SetCalcMode(settings.calcMode);
   SetDBMode(settings.dbMode);
-  ReadKorva("CutTimeRange", "");  // nothing depends on it
   return settings;
 }
 

@@ -192,17 +192,36 @@ std::string DefaultText(std::string_view value) {
 
 }  // namespace
 
-std::string TIniFile::ReadString(std::string_view section, std::string_view key,
-                                 std::string_view default_value) const {
-  const std::shared_ptr<const std::string> text = CurrentText(path_, TakeSeen());
-  if (!text) return DefaultText(default_value);
+namespace {
+
+// The value of `key` among a section's entries, as ReadString gives it.
+std::string ValueOf(const std::vector<Entry>& entries, std::string_view key, std::string_view default_value) {
   key = Trim(key);
-  for (const Entry& e : SectionEntries(*text, section)) {
+  for (const Entry& e : entries) {
     if (rtl::SameText(e.name, key)) {
       return e.has_value ? ValueText(e.value) : DefaultText(default_value);
     }
   }
   return DefaultText(default_value);
+}
+
+}  // namespace
+
+std::string TIniFile::ReadString(std::string_view section, std::string_view key,
+                                 std::string_view default_value) const {
+  const std::shared_ptr<const std::string> text = CurrentText(path_, TakeSeen());
+  if (!text) return DefaultText(default_value);
+  return ValueOf(SectionEntries(*text, section), key, default_value);
+}
+
+std::vector<std::string> TIniFile::ReadStrings(std::string_view section,
+                                               std::initializer_list<KeyDefault> keys) const {
+  const std::shared_ptr<const std::string> text = CurrentText(path_, TakeSeen());
+  const std::vector<Entry> entries = text ? SectionEntries(*text, section) : std::vector<Entry>();
+  std::vector<std::string> values;
+  values.reserve(keys.size());
+  for (const KeyDefault& k : keys) values.push_back(ValueOf(entries, k.key, k.default_value));
+  return values;
 }
 
 void TIniFile::ReadSectionValues(std::string_view section, std::vector<std::string>& list) const {

@@ -3,6 +3,7 @@
 #define HISTDATA_SETTINGS_ZETINI_H_
 
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,12 @@ class TIniFile {
   // key is missing. "key=" gives an empty string.
   std::string ReadString(std::string_view section, std::string_view key,
                          std::string_view default_value) const;
+  // The values of several keys, each as ReadString gives it, from one look
+  // at the file, so that they all come from the same version of it.
+  struct KeyDefault {
+    std::string_view key, default_value;
+  };
+  std::vector<std::string> ReadStrings(std::string_view section, std::initializer_list<KeyDefault> keys) const;
   // Appends "name=value" for each key of the section with a non-empty value,
   // in file order.
   void ReadSectionValues(std::string_view section, std::vector<std::string>& list) const;

@@ -7,6 +7,7 @@
 #include <boost/beast/http/field.hpp>
 #include <boost/beast/http/verb.hpp>
 
+#include "platform/http/socket_send.h"
 #include "platform/rtl/text.h"
 
 namespace httphost {
@@ -120,7 +121,10 @@ void Exchange::SendHead(const std::string& status_text, const std::string& heade
   }
   if (!keep_alive_) head.append("Connection: close\r\n");
   head.append("\r\n");
-  Send({head});
+  // The head rides with the first body bytes (or the end of the reply): a
+  // packet and a wake-up of the client fewer for every reply.
+  held_head_ = std::move(head);
+  if (head_only_) Send({});
 }
 
 void Exchange::Write(const char* data, size_t size) {
@@ -153,16 +157,30 @@ bool Exchange::Finish(bool completed) {
     Write(kBody.data(), kBody.size());
     return keep_alive_ && !failed_;
   }
-  if (!completed) return false;  // a cut reply must not look complete
+  if (!completed) {
+    Send({});
+    return false;  // a cut reply must not look complete
+  }
   if (head_only_) return keep_alive_ && !failed_;
-  if (framing_ == Framing::kChunked) Send({"0\r\n\r\n"});
+  if (framing_ == Framing::kChunked) {
+    Send({"0\r\n\r\n"});
+  } else {
+    Send({});
+  }
   if (framing_ == Framing::kLength && body_written_ != declared_length_) return false;
   return keep_alive_ && !failed_;
 }
 
 void Exchange::Send(std::initializer_list<std::string_view> pieces) {
   if (failed_) return;
-  if (!connection_.Send(std::span(pieces.begin(), pieces.size()))) failed_ = true;
+  std::string_view all[kMaxSendPieces];
+  size_t n = 0;
+  if (!held_head_.empty()) all[n++] = held_head_;
+  for (std::string_view piece : pieces) all[n++] = piece;
+  if (n == 0) return;
+  const bool sent = connection_.Send(std::span(all, n));
+  held_head_.clear();
+  if (!sent) failed_ = true;
 }
 
 }  // namespace httphost

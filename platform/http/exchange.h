@@ -29,8 +29,9 @@ class Exchange : public host::Host {
   std::string BodyReceived() override;
   std::string ReadClient(size_t count) override;
   // Sends the status line, the handler's header lines (up to the first
-  // empty line) and the framing lines of the host. A second head is
-  // dropped: it would corrupt the reply.
+  // empty line) and the framing lines of the host, together with the first
+  // body bytes or the end of the reply, whichever comes first. A second
+  // head is dropped: it would corrupt the reply.
   void SendHead(const std::string& status_text, const std::string& headers) override;
   // One chunk for HTTP/1.1, the bytes as they are for HTTP/1.0 or a head
   // with its own Content-Length. Bytes before any head bring a "200 OK"
@@ -44,14 +45,16 @@ class Exchange : public host::Host {
 
  private:
   enum class Framing { kChunked, kLength, kClose };
-  // Sends the pieces back to back in one write; after a failed write the
-  // client counts as gone, its socket is closed and nothing more is sent.
+  // Sends the held head, if any, and the pieces (at most three) back to
+  // back in one write; after a failed write the client counts as gone, its
+  // socket is closed and nothing more is sent.
   void Send(std::initializer_list<std::string_view> pieces);
 
   Connection& connection_;
   Request& request_;
   int status_code_ = 200;
   bool head_sent_ = false;
+  std::string held_head_;  // sent, not yet written to the socket
   bool head_only_ = false;  // HEAD: the head goes out, the body does not
   bool keep_alive_;
   bool failed_ = false;  // the client is gone; later writes are dropped

@@ -90,8 +90,10 @@ int64_t Ns(const struct timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
 }
 
-bool StatVersion(const struct stat& st, FileVersion& out) {
-  if (!S_ISREG(st.st_mode)) return false;
+// The version of what `st` describes, when it is of the kind `mode`
+// (S_IFREG, S_IFDIR).
+bool StatVersion(const struct stat& st, FileVersion& out, mode_t mode = S_IFREG) {
+  if ((st.st_mode & S_IFMT) != mode) return false;
   out.volume = static_cast<uint64_t>(st.st_dev);
   out.file = static_cast<uint64_t>(st.st_ino);
   out.size = static_cast<uint64_t>(st.st_size);
@@ -129,6 +131,8 @@ PathKind LookAt(const std::string& path, FileVersion& version) {
   return RegularFileVersion(path, version) ? PathKind::kRegularFile : PathKind::kOther;
 }
 
+bool FolderVersion(const std::string&, FileVersion&) { return false; }
+
 int64_t FileClockNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -150,6 +154,11 @@ PathKind LookAt(const std::string& path, FileVersion& version) {
   if (stat(path.c_str(), &st) != 0) return PathKind::kMissing;
   if (S_ISDIR(st.st_mode)) return PathKind::kFolder;
   return StatVersion(st, version) ? PathKind::kRegularFile : PathKind::kOther;
+}
+
+bool FolderVersion(const std::string& path, FileVersion& out) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && StatVersion(st, out, S_IFDIR);
 }
 
 int64_t FileClockNow() {

@@ -32,6 +32,11 @@ struct FileVersion {
 bool RegularFileVersion(int fd, FileVersion& out);
 bool RegularFileVersion(const std::string& path, FileVersion& out);
 
+// The version of the folder at `path`, whose modification time moves when
+// an entry comes, goes or is renamed. False when it is not a folder, or
+// where the system's folder times do not say so (Windows).
+bool FolderVersion(const std::string& path, FileVersion& out);
+
 // What one look at `path` finds; for a regular file, its version too.
 enum class PathKind { kMissing, kFolder, kRegularFile, kOther };
 PathKind LookAt(const std::string& path, FileVersion& version);

@@ -2,7 +2,10 @@
 // fall-back to earlier days and its bounds, and the line's number forms.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/rtl/datetime.h"
 #include "tests/generators/tick_service_test.h"
@@ -125,6 +128,30 @@ TEST_P(DelayedTickTest, StepsBackOverYearsWithoutTablesToTheOldestTable) {
   EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("1999/12/31", "16:00:00", "7.00"));
   // A symbol no table holds is answered once the oldest table has been read.
   EXPECT_EQ(Get("/?symbol=0099&mode=2").body, kNotFound);
+}
+
+TEST_P(DelayedTickTest, DaysLoadedWhileServingAreFoundByTheWalkBack) {
+  // The walk back ends at the oldest day the store lists. A listing kept
+  // between requests must give way to a day loaded since, however long the
+  // folder of day files stood unchanged before.
+  auto age_folder = [&] {
+    std::error_code ec;
+    const std::filesystem::path days = std::filesystem::path(stores.DataDir()) / "histdata";
+    if (!std::filesystem::is_directory(days, ec)) return;  // not a folder store
+    std::filesystem::last_write_time(days, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1), ec);
+    ASSERT_FALSE(ec) << ec.message();
+  };
+  stores.AddTicks(kJul4 - 3, {Tick("10:00:00", 1, "0006")});
+  age_folder();
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, kNotFound);
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, kNotFound);
+  stores.AddTicks(kJul4 - 5, {Tick("11:00:00", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/06/29", "11:00:00", "2.00"));
+  age_folder();
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/06/29", "11:00:00", "2.00"));
+  stores.AddTicks(kJul4 - 6, {Tick("12:00:00", 3)});
+  stores.AddTicks(kJul4 - 5, {Tick("12:00:00", 4, "0006")});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/06/29", "11:00:00", "2.00"));
 }
 
 // The last tick is found from the far end of the symbol's rows, so each

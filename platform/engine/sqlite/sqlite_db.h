@@ -75,6 +75,9 @@ class RowCursor : public Cursor {
   explicit RowCursor(std::unique_ptr<Stmt> stmt);
   const std::vector<Column>& columns() const override { return columns_; }
   bool Next(std::vector<Value>& row) override;
+  // Whether the statement gave a row not yet taken by Next. While it has,
+  // the statement holds its read transaction open.
+  bool HasRow() const { return has_row_; }
 
  private:
   void Read(std::vector<Value>& row) const;

@@ -16,6 +16,7 @@
 #include "platform/engine/sql_text.h"
 #include "platform/engine/sqlite/sqlite_db.h"
 #include "platform/engine/sqlite/tick_sql.h"
+#include "platform/os/files.h"
 #include "platform/rtl/text.h"
 
 namespace engine {
@@ -56,6 +57,11 @@ std::unique_ptr<Cursor> SeekTicksIn(Db& db, const std::string& table, std::strin
 // The far end of the symbol's group, once the table's spellings show that
 // no other spelling shares it. A file without spellings (an earlier layout,
 // or a store written without this driver) cannot tell.
+//
+// The row is sought first and the spellings looked at while its statement
+// still holds the read transaction: one lock of the file for both, and
+// both see the same version of it. A group without a row needs no look at
+// its spellings: a walk through it would find nothing either.
 std::unique_ptr<Cursor> SeekLastTickIn(Db& db, const std::string& table, std::string_view symbol,
                                        bool bounded, double before) {
   std::unique_ptr<Stmt> other;
@@ -64,12 +70,14 @@ std::unique_ptr<Cursor> SeekLastTickIn(Db& db, const std::string& table, std::st
   } catch (const EDBEngineError&) {
     return nullptr;
   }
-  other->Bind(1, Value::Text(symbol));
-  if (other->Step()) return nullptr;
   std::unique_ptr<Stmt> stmt = db.Prepare(sqlite::LastTickSql(table, bounded));
   stmt->Bind(1, Value::Text(symbol));
   if (bounded) stmt->Bind(2, Value::Float(before));
-  return std::make_unique<RowCursor>(std::move(stmt));
+  auto last = std::make_unique<RowCursor>(std::move(stmt));
+  if (!last->HasRow()) return last;
+  other->Bind(1, Value::Text(symbol));
+  if (other->Step()) return nullptr;
+  return last;
 }
 
 // Makes the table when missing, and its spellings when they are.
@@ -348,11 +356,15 @@ class FolderConnection : public Connection {
 
   bool Healthy() override { return true; }
 
-  // A stat of the table's file: presence opens nothing.
+  // A stat of the table's file: presence opens nothing. The next read of
+  // the table takes the file found here rather than looking again.
   bool TableExists(const std::string& table) override {
     if (created_.count(LowerAscii(table)) != 0) return true;
+    seen_.table.clear();
     struct stat st;
-    return IsPlainName(table) && ::stat(PathOf(table).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    if (!IsPlainName(table) || ::stat(PathOf(table).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    seen_ = SeenFile{LowerAscii(table), st};
+    return true;
   }
 
   std::unique_ptr<Cursor> SeekTicks(const std::string& table, std::string_view symbol, bool with_time,
@@ -389,7 +401,23 @@ class FolderConnection : public Connection {
     StorePackIn(*WriteTable(table), table, key, bytes);
   }
 
+  // The folder is listed again only when it has changed since: its
+  // modification time moves whenever a day file comes, goes or is renamed.
+  // That time has the grain of the kernel's clock tick, so a listing taken
+  // within a second of the folder's last change is not kept: a second
+  // change in the same tick would not move it.
   std::vector<std::string> ListDayTables() override {
+    os::FileVersion now;
+    const bool versioned = os::FolderVersion(folder_, now);
+    if (versioned && listing_kept_ && now == listing_version_) return listing_;
+    listing_ = ListFolder();
+    constexpr int64_t kSecondNs = 1000000000;
+    listing_kept_ = versioned && os::FileClockNow() - now.modified_ns > kSecondNs;
+    listing_version_ = now;
+    return listing_;
+  }
+
+  std::vector<std::string> ListFolder() const {
     std::vector<std::string> names;
     std::error_code ec;
     for (const auto& entry : std::filesystem::directory_iterator(folder_, ec)) {
@@ -476,6 +504,12 @@ class FolderConnection : public Connection {
     std::shared_ptr<Db> db;
   };
 
+  // The file that TableExists found last, for the read that follows it.
+  struct SeenFile {
+    std::string table;  // empty: none
+    struct stat st;
+  };
+
   static bool IsPlainName(const std::string& name) {
     if (name.empty()) return false;
     for (char c : name) {
@@ -497,7 +531,10 @@ class FolderConnection : public Connection {
     if (w != writing_.end()) return w->second;
     struct stat st;
     std::string path = PathOf(table);
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (seen_.table == LowerAscii(table)) {
+      st = seen_.st;
+      seen_.table.clear();
+    } else if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
       throw EDBEngineError("Table '" + table + "' does not exist");
     }
     for (auto it = open_.begin(); it != open_.end(); ++it) {
@@ -595,6 +632,11 @@ class FolderConnection : public Connection {
   bool writable_;
   bool in_transaction_ = false;
   std::list<OpenFile> open_;                          // most recent first
+  SeenFile seen_{};
+  // The last listing of the folder, kept while the folder is unchanged.
+  std::vector<std::string> listing_;
+  bool listing_kept_ = false;
+  os::FileVersion listing_version_;
   std::map<std::string, std::shared_ptr<Db>> writing_;  // by lower-case table
   std::set<std::string> created_;  // day files made in the open transaction
 };
