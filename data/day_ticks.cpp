@@ -1,5 +1,6 @@
 #include "data/day_ticks.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -72,6 +73,13 @@ PackTicks::PackTicks(const engine::TickPack& pack, const std::string& table, std
                      size_t start)
     : pack_(pack), table_(table), spelling_(pack.SpellingOf(symbol)), rows_(pack.Rows()), row_(start) {
   for (size_t& d : decoded_) d = static_cast<size_t>(-1);
+}
+
+size_t PackTicks::RunInBlock() const {
+  const size_t end = std::min(rows_, (row_ / engine::kPackBlock + 1) * engine::kPackBlock);
+  size_t n = 0;
+  while (row_ + n < end && pack_.SpellingAt(row_ + n) == spelling_) ++n;
+  return n;
 }
 
 void PackTicks::Decode(int column, size_t block) const {

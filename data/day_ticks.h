@@ -14,11 +14,13 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "data/day_scan.h"
 #include "platform/engine/engine.h"
 #include "platform/engine/tick_pack.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/numbers.h"
 
 namespace hist {
 
@@ -36,6 +38,9 @@ class RowTicks {
   bool TimeIsNull() const { return f_.Time.IsNull(); }
   double Date() const { return f_.Date.AsDateTime(); }
   double Time() const { return f_.Time.AsDateTime(); }
+  // rtl::ToMilliseconds of Date() and Time().
+  int64_t DateMs() const { return rtl::ToMilliseconds(Date()); }
+  int64_t TimeMs() const { return rtl::ToMilliseconds(Time()); }
   double Bid() const { return f_.Bid.AsFloat(); }
   double Offer() const { return f_.Offer.AsFloat(); }
   double Price() const { return f_.Price.AsFloat(); }
@@ -61,10 +66,26 @@ class PackTicks {
   bool More() const { return row_ < rows_ && pack_.SpellingAt(row_) == spelling_; }
   void Next() { ++row_; }
 
+  // Whether every row of the pack has a date and a time: a generator may
+  // then take the run as it goes rather than check it whole first.
+  bool DatesAndTimesComplete() const {
+    return !pack_.HasNulls(engine::kPackDate) && !pack_.HasNulls(engine::kPackTime);
+  }
+  // For readers that take a run's rows in a loop of their own: how many rows
+  // of the run there are from the current one to the end of its block (0 at
+  // the run's end), the decoded block of `column` that holds them, where the
+  // current row is in it, and a move `n` rows on.
+  size_t RunInBlock() const;
+  const engine::TickPack::Block& BlockOf(int column) const { return Current(column); }
+  size_t PlaceInBlock() const { return row_ % engine::kPackBlock; }
+  void Skip(size_t n) { row_ += n; }
+
   bool DateIsNull() const { return KindOf(engine::kPackDate) == engine::Value::Kind::kNull; }
   bool TimeIsNull() const { return KindOf(engine::kPackTime) == engine::Value::Kind::kNull; }
   double Date() const { return ValueOf(engine::kPackDate); }
   double Time() const { return ValueOf(engine::kPackTime); }
+  int64_t DateMs() const;
+  int64_t TimeMs() const;
   double Bid() const { return ValueOf(engine::kPackBid); }
   double Offer() const { return ValueOf(engine::kPackOffer); }
   double Price() const { return ValueOf(engine::kPackPrice); }
@@ -94,6 +115,37 @@ class PackTicks {
   mutable engine::TickPack::Block blocks_[engine::kPackColumns];
 };
 
+// rtl::ToMilliseconds and rtl::RoundHalfEven of row `j` of a decoded block,
+// straight from the whole number the row was stored as where that gives the
+// same: a millisecond of the day below 2^50 divides and multiplies back
+// exactly, a whole day below 10^8 gives its milliseconds exactly, and a
+// whole number within 32 bits is its own rounding.
+inline int64_t MillisecondsAt(const engine::TickPack::Block& b, size_t j) {
+  using Units = engine::TickPack::Block::Units;
+  if (b.units == Units::kDayMillis) {
+    const int64_t n = b.whole[j];
+    if (n < (int64_t{1} << 50) && n > -(int64_t{1} << 50)) return n;
+  } else if (b.units == Units::kWhole) {
+    const int64_t v = b.whole[j] * b.multiple;
+    if (v < 100000000 && v > -100000000) return v * rtl::kMsPerDay;
+  }
+  return rtl::ToMilliseconds(b.values[j]);
+}
+inline int32_t RoundedAt(const engine::TickPack::Block& b, size_t j) {
+  if (b.units == engine::TickPack::Block::Units::kWhole) {
+    const int64_t v = b.whole[j] * b.multiple;
+    if (v < 2147483648 && v > -2147483648) return static_cast<int32_t>(v);
+  }
+  return rtl::RoundHalfEven(b.values[j]);
+}
+
+inline int64_t PackTicks::DateMs() const {
+  return MillisecondsAt(BlockOf(engine::kPackDate), PlaceInBlock());
+}
+inline int64_t PackTicks::TimeMs() const {
+  return MillisecondsAt(BlockOf(engine::kPackTime), PlaceInBlock());
+}
+
 // The pack of one day of a walk: its bytes and their parse, reused from day
 // to day.
 class DayPack {
@@ -111,6 +163,11 @@ class DayPack {
   std::string bytes_;
   engine::TickPack pack_;
 };
+
+// Whether a source holds its day's ticks in memory, so that a generator may
+// write lines while it reads them without holding the table open.
+template <class Ticks>
+inline constexpr bool kTicksInMemory = std::is_same_v<Ticks, PackTicks>;
 
 // Whether days are read from their packs (HISTDATA_PACKS is not "off").
 bool PacksEnabled();

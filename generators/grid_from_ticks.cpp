@@ -21,6 +21,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "data/day_ticks.h"
@@ -59,14 +60,84 @@ constexpr int64_t kOneSecond = 1;
 template <class Ticks>
 int64_t StoredDay(const Ticks& ticks) {
   if (ticks.DateIsNull()) throw std::runtime_error("Tick without Date in " + ticks.Table());
-  return DayOf(ticks.Date());
+  return DayOfMs(ticks.DateMs());
 }
 
 template <class Ticks>
 int64_t StoredSecond(const Ticks& ticks) {
   if (ticks.TimeIsNull()) throw std::runtime_error("Tick without Time in " + ticks.Table());
-  return SecondOfDay(ticks.Time());
+  return SecondOfDayMs(ticks.TimeMs());
 }
+
+// The current tick of `ticks` as bars are formed from it, in two steps: its
+// time stamp, which may end the day before anything else of the row is
+// read, then its prices and volume. The sizes play no part.
+template <class Ticks>
+THisttableRecord ReadStamp(const Ticks& ticks) {
+  THisttableRecord r;
+  r.Date = StoredDay(ticks);
+  r.Time = StoredSecond(ticks);
+  return r;
+}
+
+template <class Ticks>
+void ReadPrices(const Ticks& ticks, THisttableRecord& r) {
+  r.Bid = ticks.Bid();
+  r.Offer = ticks.Offer();
+  r.Price = ticks.Price();
+  r.Volume = rtl::RoundHalfEven(ticks.Volume());
+}
+
+// The ticks of a day's run in a pack whose rows all have a date and a time,
+// as ReadStamp and ReadPrices give them, taken a block at a time: the
+// values are converted in one loop per block, not through the accessors of
+// each row.
+class PackDayReader {
+ public:
+  PackDayReader(PackTicks& ticks, int64_t day_end) : ticks_(ticks), day_end_(day_end) {}
+
+  // The next tick of the day into `r`; false at the run's end or at the
+  // first tick past the day's end time.
+  bool Next(THisttableRecord& r) {
+    if (at_ == count_ && !Fill()) return false;
+    const size_t j = place_ + at_;
+    if (date_[at_] * 86400 + time_[at_] > day_end_) return false;
+    r.Date = date_[at_];
+    r.Time = time_[at_];
+    r.Bid = bid_->values[j];
+    r.Offer = offer_->values[j];
+    r.Price = price_->values[j];
+    r.Volume = RoundedAt(*volume_, j);
+    ++at_;
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    ticks_.Skip(count_);
+    at_ = 0;
+    count_ = ticks_.RunInBlock();
+    if (count_ == 0) return false;
+    place_ = ticks_.PlaceInBlock();
+    const engine::TickPack::Block& date = ticks_.BlockOf(engine::kPackDate);
+    const engine::TickPack::Block& time = ticks_.BlockOf(engine::kPackTime);
+    for (size_t i = 0; i < count_; ++i) {
+      date_[i] = DayOfMs(MillisecondsAt(date, place_ + i));
+      time_[i] = SecondOfDayMs(MillisecondsAt(time, place_ + i));
+    }
+    bid_ = &ticks_.BlockOf(engine::kPackBid);
+    offer_ = &ticks_.BlockOf(engine::kPackOffer);
+    price_ = &ticks_.BlockOf(engine::kPackPrice);
+    volume_ = &ticks_.BlockOf(engine::kPackVolume);
+    return true;
+  }
+
+  PackTicks& ticks_;
+  const int64_t day_end_;
+  size_t place_ = 0, count_ = 0, at_ = 0;
+  int64_t date_[engine::kPackBlock], time_[engine::kPackBlock];
+  const engine::TickPack::Block *bid_ = nullptr, *offer_ = nullptr, *price_ = nullptr, *volume_ = nullptr;
+};
 
 // The bar state and the reply lines of one call.
 class BarWriter {
@@ -77,8 +148,10 @@ class BarWriter {
         tick_only_(uw_ && settings.execution_tick_only),
         interval_(interval) {}
 
-  // Forms the bars of one day from its ticks in read order.
-  void Day(const std::vector<THisttableRecord>& ticks, int64_t bar_start, int64_t day_end,
+  // Forms the bars of one day from its ticks in read order: `first`, then
+  // each tick that `next(r)` puts in r, until it returns false.
+  template <class Next>
+  void Day(const THisttableRecord& first, Next&& next, int64_t bar_start, int64_t day_end,
            int64_t nominal_time);
   int RecNo() const { return rec_no_; }
 
@@ -108,19 +181,21 @@ class BarWriter {
   int64_t last_seen_ = 0, last_placed_ = 0;
 };
 
-void BarWriter::Day(const std::vector<THisttableRecord>& ticks, int64_t bar_start,
-                    int64_t day_end, int64_t nominal_time) {
+template <class Next>
+void BarWriter::Day(const THisttableRecord& first, Next&& next, int64_t bar_start, int64_t day_end,
+                    int64_t nominal_time) {
   bar_start_ = bar_start;
   bar_end_ = bar_start + interval_;
   nominal_ = nominal_time;
   // Every day starts afresh: nothing of the day before carries over.
-  open_ = close_ = ticks.front().Price;
+  open_ = close_ = first.Price;
   high_ = kNoHigh;
   low_ = kNoLow;
   last_volume_ = 0;
   prev_volume_ = 0;
 
-  for (const THisttableRecord& r : ticks) {
+  THisttableRecord r = first;
+  do {
     if (bar_end_ > day_end + kOneSecond) break;
     const int64_t t = r.Stamp();
     last_seen_ = t;
@@ -145,7 +220,7 @@ void BarWriter::Day(const std::vector<THisttableRecord>& ticks, int64_t bar_star
     Take(r, t);
     last_volume_ = r.Volume;
     last_placed_ = t;
-  }
+  } while (next(r));
 
   // The slot of the day's last placed tick has no later tick to close it.
   if (bar_end_ <= day_end + kOneSecond && bar_start_ <= last_placed_ && last_placed_ < bar_end_) {
@@ -255,35 +330,48 @@ void THistData::GenInterval3(const std::string& Symbol, TDateTime timeBegin, TDa
       NoDataSent = true;
     }
   };
-  // The day list: the symbol's ticks of a day in index order, kept from
-  // day to day so that its room is reused.
+  // The day list, kept from day to day so that its room is reused.
   std::vector<THisttableRecord> day;
   WalkDayTicks(HistTable, walk, [&](auto& ticks, TDateTime) {
-    day.clear();
-    int64_t DayEnd = 0;
-    for (; ticks.More(); ticks.Next()) {
-      THisttableRecord r;
-      r.Date = StoredDay(ticks);
-      r.Time = StoredSecond(ticks);
-      // Every row of a day table carries the same date; the first row found
-      // sets the day's anchors.
-      if (day.empty()) {
-        DayEnd = r.Date * 86400 + EndSecond;
-      } else if (r.Stamp() > DayEnd) {
-        break;
+    if (!ticks.More()) {
+      HistTable.Close();
+      return;
+    }
+    // Every row of a day table carries the same date; the first row found
+    // sets the day's anchors, and the day's ticks end before the first one
+    // past its end time.
+    THisttableRecord first = ReadStamp(ticks);
+    ReadPrices(ticks, first);
+    const int64_t DayStart = first.Date * 86400;
+    const int64_t DayEnd = DayStart + EndSecond;
+    ticks.Next();
+    if constexpr (kTicksInMemory<std::decay_t<decltype(ticks)>>) {
+      // Ticks held in memory, none without its date or time, cannot fail
+      // half-way through the day: its bars are formed as they are read.
+      if (ticks.DatesAndTimesComplete()) {
+        HistTable.Close();
+        PackDayReader reader(ticks, DayEnd);
+        bars.Day(first, [&](THisttableRecord& r) { return reader.Next(r); }, DayStart + BeginSecond, DayEnd,
+                 DayStart + NominalSecond);
+        return;
       }
-      // What the bars are formed from; the sizes play no part.
-      r.Bid = ticks.Bid();
-      r.Offer = ticks.Offer();
-      r.Price = ticks.Price();
-      r.Volume = rtl::RoundHalfEven(ticks.Volume());
+    }
+    // Otherwise the day is read whole first, so that the table is closed,
+    // and a tick without a time found, before any line of the day goes out.
+    day.clear();
+    for (; ticks.More(); ticks.Next()) {
+      THisttableRecord r = ReadStamp(ticks);
+      if (r.Stamp() > DayEnd) break;
+      ReadPrices(ticks, r);
       day.push_back(r);
     }
     HistTable.Close();
-    if (day.empty()) return;
-
-    const int64_t DayStart = day.front().Date * 86400;
-    bars.Day(day, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
+    size_t next = 0;
+    bars.Day(first, [&](THisttableRecord& r) {
+      if (next == day.size()) return false;
+      r = day[next++];
+      return true;
+    }, DayStart + BeginSecond, DayEnd, DayStart + NominalSecond);
   }, missing);
 
   if (bars.RecNo() > 0) {

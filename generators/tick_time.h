@@ -15,16 +15,19 @@
 
 namespace hist {
 
-// The day of a value, as its date text names it (truncated toward zero).
-inline int64_t DayOf(rtl::TDateTime value) { return rtl::ToMilliseconds(value) / rtl::kMsPerDay; }
+// The day of a value, as its date text names it (truncated toward zero),
+// from the value or from its nearest millisecond (rtl::ToMilliseconds).
+inline int64_t DayOfMs(int64_t ms) { return ms / rtl::kMsPerDay; }
+inline int64_t DayOf(rtl::TDateTime value) { return DayOfMs(rtl::ToMilliseconds(value)); }
 
 // The time of day of a value in whole seconds, as its "hh:nn:ss" text shows
 // it: milliseconds are cut, and a value before the epoch shows the time of
 // its absolute fraction.
-inline int64_t SecondOfDay(rtl::TDateTime value) {
-  const int64_t ms = rtl::ToMilliseconds(value) % rtl::kMsPerDay;
+inline int64_t SecondOfDayMs(int64_t ms) {
+  ms %= rtl::kMsPerDay;
   return (ms < 0 ? -ms : ms) / 1000;
 }
+inline int64_t SecondOfDay(rtl::TDateTime value) { return SecondOfDayMs(rtl::ToMilliseconds(value)); }
 
 // A count of seconds or milliseconds since the epoch as a date-time value for
 // the text forms; the division is exact to far below a millisecond.

@@ -379,6 +379,7 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
   out.first = index * kPackBlock;
   out.count = std::min(kPackBlock, rows_ - out.first);
   const uint8_t* p = c.begin + c.block_offsets[index];
+  out.units = Block::Units::kOther;
   if (c.encoding == kRaw) {
     for (size_t j = 0; j < out.count; ++j) std::memcpy(&out.values[j], p + 8 * j, 8);
   } else {
@@ -388,7 +389,7 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
     if (width > 8 || static_cast<size_t>(c.end - p) < width * (out.count - 1)) return false;
     // The whole numbers first, a running sum, then their values in one
     // loop per scale that the compiler can keep free of branches.
-    int64_t n[kPackBlock];
+    int64_t* const n = out.whole;
     uint64_t sum = static_cast<uint64_t>(UnZigZag(first));
     const uint64_t step = static_cast<uint64_t>(UnZigZag(min_delta));
     n[0] = static_cast<int64_t>(sum);
@@ -410,8 +411,13 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
     // Wrapping arithmetic above: a damaged block gives wrong numbers, never
     // undefined behaviour (the checksum keeps damage out in the first place).
     if (c.scale == kMsScale) {
+      out.units = Block::Units::kDayMillis;
       for (size_t j = 0; j < out.count; ++j) out.values[j] = static_cast<double>(n[j]) / 86400000.0;
     } else if (c.scale >= 0) {
+      // A stored whole number is below 2^53 and the scale at most 10^3, so
+      // the product fits 64 bits.
+      out.units = Block::Units::kWhole;
+      out.multiple = static_cast<int64_t>(kPow10[c.scale]);
       const double m = kPow10[c.scale];
       for (size_t j = 0; j < out.count; ++j) out.values[j] = static_cast<double>(n[j]) * m;
     } else {
@@ -431,6 +437,7 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
     if (c.nulls != nullptr && Bit(c.nulls, row)) {
       kind = Value::Kind::kNull;
       out.values[j] = 0;
+      out.whole[j] = 0;
     }
     out.kinds[j] = kind;
   }

@@ -70,6 +70,8 @@ class TickPack {
   // The index of `symbol` among the pack's spellings (exact bytes), or -1.
   int SpellingOf(std::string_view symbol) const;
   int SpellingAt(size_t row) const { return spelling_of_row_ == nullptr ? 0 : spelling_of_row_[row]; }
+  // Whether any row of `column` is null.
+  bool HasNulls(int column) const { return columns_[column].nulls != nullptr; }
 
   // One decoded block of a column: the values of rows [first, first +
   // count), 0 for null, with each row's kind.
@@ -77,6 +79,16 @@ class TickPack {
     size_t first = 0, count = 0;
     double values[kPackBlock];
     Value::Kind kinds[kPackBlock];
+    // What the whole numbers the block was stored as say of its values,
+    // for readers that would otherwise convert each double back:
+    //  kWhole: each value is its whole number times `multiple` (a power
+    //          of ten up to 1,000), exactly and without overflow;
+    //  kDayMillis: each value is its whole number / 86,400,000 (a time of
+    //              day stored from its millisecond);
+    //  kOther: the whole numbers are not kept.
+    enum class Units : uint8_t { kOther, kWhole, kDayMillis } units = Units::kOther;
+    int64_t multiple = 1;
+    int64_t whole[kPackBlock];  // 0 for null rows
   };
   // Decodes block `index` (rows from index * kPackBlock) of `column` into
   // `out`. False when the column's bytes are malformed.

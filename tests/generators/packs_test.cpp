@@ -29,7 +29,9 @@ const char* const kTables[] = {"hist030702", "hist030703", "hist030704"};
 
 // Random ticks of one day: three spellings of one key that interleave and
 // tie on times, a symbol long enough to fill several blocks of a pack, one
-// with missing fields and uneven prices, and a small one.
+// with missing fields and uneven prices, one whose times fall between
+// milliseconds and whose volumes have halves and pass 32 bits, and a small
+// one.
 class MarketMaker {
  public:
   explicit MarketMaker(unsigned seed) : rng_(seed) {}
@@ -42,6 +44,7 @@ class MarketMaker {
     Symbol(rows, "HVY", heavy, false);
     Symbol(rows, "NUL", 80, true);
     Symbol(rows, "X1", 15, false);
+    Odd(rows);
     // IDs follow the order given: shuffled, so that ties on time between
     // spellings are broken by arrival, not by symbol.
     std::shuffle(rows.begin(), rows.end(), rng_);
@@ -75,6 +78,21 @@ class MarketMaker {
         if (Below(6) == 0) r.volume.reset();
         if (Below(8) == 0) r.offersize.reset();
       }
+      rows.push_back(r);
+    }
+  }
+
+  void Odd(std::vector<TickRow>& rows) {
+    double seconds = 9 * 3600 + 29 * 60 + Below(120);
+    double volume = 2147483000.0;
+    for (int i = 0; i < 200; ++i) {
+      seconds += Below(40) + Below(1000) / 1e4;
+      volume += 100 * Below(3) + (Below(2) ? 0.5 : 0);
+      TickRow r{seconds / 86400.0, "ODD"};
+      r.price = 20 + Below(50) / 100.0;
+      r.bid = 19.99;
+      r.offer = 20.51;
+      r.volume = volume;
       rows.push_back(r);
     }
   }
@@ -133,7 +151,7 @@ class PacksTest : public TickServiceTest {
       const char* calc;
       const char* tick_only;
     };
-    const std::vector<std::string> symbols = {"ABC", "abc", "Abc", "aBC", "HVY", "hvy", "NUL", "X1", "ZZZ"};
+    const std::vector<std::string> symbols = {"ABC", "abc", "Abc", "aBC", "HVY", "hvy", "NUL", "X1", "ODD", "ZZZ"};
     const std::vector<std::string> requests = {
         "&mode=0&dateStart=2003/07/02&dateOver=2003/07/04",
         "&mode=0&dateStart=2003/07/02&dateOver=2003/07/04&timeStart=10:15:30&timeOver=15:00:00",
