@@ -84,7 +84,12 @@ void Connection::Disarm() {
   timer_.cancel();
 }
 
-void Connection::Start() { WaitForRequest(); }
+void Connection::Start() {
+  // Reads made outside the loop (TakeWholeRequest) must not wait.
+  error_code ignored;
+  socket_.non_blocking(true, ignored);
+  WaitForRequest();
+}
 
 void Connection::WaitForRequest() {
   parser_.emplace();
@@ -98,8 +103,30 @@ void Connection::WaitForRequest() {
   socket_.async_wait(tcp::socket::wait_read, [self = shared_from_this()](error_code ec) {
     self->Disarm();
     if (ec) return self->Close();
-    self->ReadHead();
+    if (!self->TakeWholeRequest()) self->ReadHead();
   });
+}
+
+bool Connection::TakeWholeRequest() {
+  // A small request arrives whole with its first bytes: read what is there
+  // and parse it at once, without a timer set and cancelled for it or a
+  // read queued on the loop. Anything less falls back to ReadHead, which
+  // goes on from what the parser and the buffer hold.
+  constexpr size_t kFirstRead = 4096;
+  error_code ec;
+  const size_t n = socket_.read_some(buffer_.prepare(kFirstRead), ec);
+  if (ec) return false;  // nothing there after all, or the end: ReadHead sees it
+  buffer_.commit(n);
+  parser_->eager(true);
+  buffer_.consume(parser_->put(buffer_.data(), ec));
+  if (ec == http::error::need_more) return false;
+  if (ec) {
+    Failed(ec);
+    return true;
+  }
+  if (!parser_->is_done()) return false;
+  Dispatch();
+  return true;
 }
 
 void Connection::ReadHead() {
@@ -178,8 +205,11 @@ void Connection::Serve() {
     keep_alive = exchange.Finish(completed);
   }
   request_ = Request();
-  net::post(socket_.get_executor(),
-            [self = shared_from_this(), keep_alive] { self->AfterReply(keep_alive); });
+  // The wait for the next request starts from here rather than from the
+  // event loop: the loop then wakes once per request (for its head), not
+  // twice. Nothing of the loop touches this connection until that wait is
+  // set up, and setting up a wait is safe from any thread.
+  AfterReply(keep_alive);
 }
 
 void Connection::AfterReply(bool keep_alive) {

@@ -87,6 +87,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Connection(ConnectionHub& hub, boost::asio::ip::tcp::socket socket, bool admitted);
 
   void WaitForRequest();
+  // True when the request was complete in what the socket held, and is
+  // dispatched (or refused).
+  bool TakeWholeRequest();
   void ReadHead();
   void ReadBody();
   void Failed(boost::beast::error_code ec);

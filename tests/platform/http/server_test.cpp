@@ -137,6 +137,47 @@ TEST_F(HostTest, Http11KeepsTheConnectionForTheNextRequest) {
   EXPECT_TRUE(client.WaitClosed());
 }
 
+TEST_F(HostTest, KeptAliveConnectionsTakeRequestsWholeInPiecesOrBroken) {
+  // The next request of a kept-alive connection may come whole, in pieces,
+  // with a body, or not as a request at all.
+  ServeLines();
+  HttpClient client(port());
+  auto served = [&](const std::string& query, const std::string& body) {
+    HttpReply r = client.ReadReply();
+    EXPECT_EQ(r.status, 200);
+    EXPECT_EQ(r.body, "TICK|0|a|\r\nNOTE|RECORDCOUNT|1|\r\n");
+    EXPECT_FALSE(r.closed);
+    EXPECT_EQ(seen().query, query);
+    EXPECT_EQ(seen().body, body);
+  };
+  ASSERT_TRUE(client.Send("GET /?a=1 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  served("a=1", "");
+  ASSERT_TRUE(client.Send("POST /?b=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 5\r\n\r\nhello"));
+  served("b=1", "hello");
+  ASSERT_TRUE(client.Send("GET /?c=1 HTTP/1.1\r\nHo"));
+  EXPECT_FALSE(client.Readable(50));
+  ASSERT_TRUE(client.Send("st: x\r\n\r\n"));
+  served("c=1", "");
+  ASSERT_TRUE(client.Send("POST /?d=1 HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\n\r\nab"));
+  EXPECT_FALSE(client.Readable(50));
+  ASSERT_TRUE(client.Send("cd"));
+  served("d=1", "abcd");
+  ASSERT_TRUE(client.Send("GET /?e=1 HTTP/1.1\r\nHost: x\r\n\r\nGET /?f=1 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  // Two at once: the second may be served before the first reply is read.
+  EXPECT_EQ(client.ReadReply().status, 200);
+  served("f=1", "");
+  ASSERT_TRUE(client.Send("NOT A REQUEST\r\n\r\n"));
+  EXPECT_EQ(client.ReadReply().status, 400);
+  EXPECT_TRUE(client.WaitClosed());
+
+  HttpClient big(port());
+  ASSERT_TRUE(big.Send("GET /?g=1 HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_EQ(big.ReadReply().status, 200);
+  ASSERT_TRUE(big.Send("GET /?h=1 HTTP/1.1\r\nX-Big: " + std::string(20000, 'x') + "\r\n\r\n"));
+  EXPECT_EQ(big.ReadReply().status, 431);
+  EXPECT_TRUE(big.WaitClosed());
+}
+
 TEST_F(HostTest, Http10BodyEndsWithTheConnection) {
   ServeLines();
   HttpClient client(port());
