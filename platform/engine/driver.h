@@ -5,6 +5,7 @@
 #define HISTDATA_PLATFORM_ENGINE_DRIVER_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -50,6 +51,25 @@ struct BoundParam {
 inline constexpr const char* kTickColumns[] = {"ID",    "Date",  "Time",    "Symbol", "Bid",
                                                 "Offer", "Price", "BidSize", "Volume", "OfferSize"};
 
+// One day table of a search that reads several at once: SeekLastTick on
+// `table` with `bounded` and `before`.
+struct LastTickProbe {
+  std::string table;
+  bool bounded = false;
+  double before = 0;
+};
+
+// The tables such a search reads, in order, made from a listing of the
+// store's day tables (ListDayTables' names). `covered` holds inclusive
+// ranges of table names (byte order) over which the plan took the listing
+// for the truth: the plan stands only while the day tables named within
+// them are exactly the listing's.
+struct LastTickPlan {
+  std::vector<LastTickProbe> probes;
+  std::vector<std::pair<std::string, std::string>> covered;
+};
+using LastTickPlanner = std::function<LastTickPlan(const std::vector<std::string>& day_tables)>;
+
 // One physical connection to a store. Every failure raises EDBEngineError
 // (engine/errors.h) with the store's message.
 class Connection {
@@ -79,6 +99,19 @@ class Connection {
   // earlier, or when the store cannot tell: the caller then scans forward.
   virtual std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol,
                                                bool bounded, double before) = 0;
+  // SeekLastTick on every probe that `planner` plans, as one request to
+  // the store, for stores that can (false otherwise, and nothing is found:
+  // also when the store's tables keep changing under the search).
+  // The listing given to the planner may be one remembered from an earlier
+  // search, but the answer is only taken when the store's day tables within
+  // the plan's covered ranges are still the listing's, seen in that same
+  // request; otherwise the store is listed afresh and the planner asked
+  // again. `cursors` gets, for each probe of the plan used, what
+  // SeekLastTick gives: a cursor holding the row or none, or null.
+  virtual bool SeekLastTicks(std::string_view /*symbol*/, const LastTickPlanner& /*planner*/,
+                             std::vector<std::unique_ptr<Cursor>>& /*cursors*/) {
+    return false;
+  }
   // Rows of the table, counting no further than `limit`.
   virtual int64_t CountRows(const std::string& table, int64_t limit) = 0;
   // The highest ID of a day table, 0 for an empty one; one index lookup.

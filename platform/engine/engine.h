@@ -179,6 +179,16 @@ class TTable : public TDataSet {
   // way (another spelling of the symbol shares its rows); the caller then
   // scans forward.
   bool FindLast(std::string_view symbol, bool bounded, double before);
+  // Where the store reads several day tables in one request (PostgreSQL),
+  // FindLast(symbol, ...) on each table that `planner` plans from the
+  // store's day tables (Connection::SeekLastTicks), at once; the number of
+  // tables planned. -1, with nothing done, where it does not: the caller
+  // then searches table by table.
+  int FindLastOfTables(std::string_view symbol, const LastTickPlanner& planner);
+  // Names the table after the `probe`th table of the last FindLastOfTables
+  // and opens it as FindLast on it would leave it, with its result; used
+  // once per table.
+  bool OpenFoundLast(size_t probe);
   // Row count of the open table, counting no further than `limit`.
   int64_t RecordCount(int64_t limit = INT64_MAX);
   // The pack (engine/tick_pack.h) of `symbol`'s key in the table named
@@ -190,6 +200,9 @@ class TTable : public TDataSet {
   std::unique_ptr<Cursor> OpenCursor(Connection& connection) override;
 
  private:
+  // What the last FindLastOfTables found: each table and its cursor.
+  std::vector<std::string> last_tables_;
+  std::vector<std::unique_ptr<Cursor>> last_cursors_;
   // The name Exists() has just found, so that the Open() following it does
   // not ask the store again; used once.
   std::string found_;

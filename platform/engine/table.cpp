@@ -81,6 +81,38 @@ bool TTable::FindLast(std::string_view symbol, bool bounded, double before) {
   return true;
 }
 
+int TTable::FindLastOfTables(std::string_view symbol, const LastTickPlanner& planner) {
+  last_tables_.clear();
+  last_cursors_.clear();
+  Connection& connection = OpenConnection();
+  std::vector<std::string> tables;
+  const LastTickPlanner recorded = [&](const std::vector<std::string>& day_tables) {
+    LastTickPlan plan = planner(day_tables);
+    tables.clear();
+    for (const LastTickProbe& probe : plan.probes) tables.push_back(probe.table);
+    return plan;
+  };
+  std::vector<std::unique_ptr<Cursor>> cursors;
+  if (!Counted([&] { return connection.SeekLastTicks(symbol, recorded, cursors); })) return -1;
+  if (cursors.size() != tables.size()) throw EDatabaseError("The store answered another plan");
+  last_tables_ = std::move(tables);
+  last_cursors_ = std::move(cursors);
+  return static_cast<int>(last_tables_.size());
+}
+
+bool TTable::OpenFoundLast(size_t probe) {
+  if (probe >= last_tables_.size()) throw EDatabaseError("No such table searched");
+  Close();
+  TableName = last_tables_[probe];
+  // Found by the search itself: no presence test before the open.
+  found_ = TableName;
+  Open();
+  std::unique_ptr<Cursor> cursor = std::move(last_cursors_[probe]);
+  if (!cursor) return false;
+  ResetCursor(std::move(cursor));
+  return true;
+}
+
 int64_t TTable::RecordCount(int64_t limit) {
   CheckActive();
   Connection& connection = OpenConnection();

@@ -4,6 +4,7 @@
 // price, bidsize, volume, offersize and the index
 // (lower(symbol) COLLATE "C", time, id), which orders symbols with ASCII
 // letters folded, as the SymbolTime order wants.
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -34,9 +35,12 @@ std::string SpellingIndexDdl(const std::string& table) {
 // table's oid: a day table dropped and made again gets another oid, so its
 // old packs can never be taken for the new rows'. The triggers drop the
 // packs of every key a statement's rows touch, whoever writes.
+// A pack is stored as it is, without the server's compression: packs are
+// compact already, and every read would otherwise decompress one whole.
 constexpr const char* kPacksDdl = R"sql(
 CREATE TABLE IF NOT EXISTS tick_packs (rel oid NOT NULL, key text NOT NULL, data bytea NOT NULL,
   PRIMARY KEY (rel, key));
+ALTER TABLE tick_packs ALTER COLUMN data SET STORAGE EXTERNAL;
 CREATE OR REPLACE FUNCTION tick_packs_drop() RETURNS trigger LANGUAGE plpgsql AS $f$
 BEGIN
   IF NOT EXISTS (SELECT 1 FROM tick_packs WHERE rel = TG_RELID) THEN
@@ -119,6 +123,74 @@ class PgConnection : public Connection {
     Result r = session_.Run(pg::LastTickSql(table, bounded), values);
     if (PQntuples(r.get()) == 1 && PQgetvalue(r.get(), 0, 0)[0] == 't') return nullptr;
     return std::make_unique<pg::ResultCursor>(std::move(r), 1);
+  }
+
+  bool SeekLastTicks(std::string_view symbol, const LastTickPlanner& planner,
+                     std::vector<std::unique_ptr<Cursor>>& cursors) override {
+    std::string symbol_text;
+    pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
+    // A listing remembered from an earlier search is tried first: the
+    // statement itself checks it over what the plan depends on, and its
+    // answer counts only when it holds. Otherwise the store is listed
+    // afresh; a store whose tables keep changing under the search is
+    // listed a few times at most, and then left to the caller's search a
+    // table at a time.
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      if (!day_tables_known_) {
+        day_tables_ = ListDayTables();
+        // A name in two schemas of the search path names one table.
+        std::sort(day_tables_.begin(), day_tables_.end());
+        day_tables_.erase(std::unique(day_tables_.begin(), day_tables_.end()), day_tables_.end());
+        day_tables_known_ = true;
+      }
+      const LastTickPlan plan = planner(day_tables_);
+      std::string expected = "{";
+      for (const std::string& name : day_tables_) {
+        bool within = false;
+        for (const auto& [low, high] : plan.covered) within = within || (low <= name && name <= high);
+        if (!within) continue;
+        if (expected.size() > 1) expected += ',';
+        expected += name;
+      }
+      expected += '}';
+      std::vector<std::string> texts;
+      texts.reserve(2 * plan.covered.size() + plan.probes.size());
+      for (const auto& [low, high] : plan.covered) {
+        texts.push_back(low);
+        texts.push_back(high);
+      }
+      for (const LastTickProbe& probe : plan.probes) {
+        if (!probe.bounded) continue;
+        texts.emplace_back();
+        pg::AppendIsoTime(texts.back(), probe.before);
+      }
+      std::vector<const char*> values = {symbol_text.c_str(), expected.c_str()};
+      for (const std::string& text : texts) values.push_back(text.c_str());
+      Result r = session_.RunOnce(pg::LastTicksSql(plan.probes, plan.covered.size()), values);
+      // A table of the listing is gone, or another is there.
+      day_tables_known_ = false;
+      if (!r || PQntuples(r.get()) < 1 || PQgetvalue(r.get(), 0, 0)[0] != 't') continue;
+      day_tables_known_ = true;
+      std::shared_ptr<PGresult> shared(r.release(), PQclear);
+      cursors.clear();
+      cursors.resize(plan.probes.size());
+      std::vector<bool> answered(plan.probes.size());
+      for (int row = 0; row < PQntuples(shared.get()); ++row) {
+        if (PQgetisnull(shared.get(), row, 1)) continue;
+        const size_t probe = std::stoul(PQgetvalue(shared.get(), row, 1));
+        if (probe >= plan.probes.size() || answered[probe]) throw EDBEngineError("Unexpected row of a tick search");
+        answered[probe] = true;
+        // Another spelling shares the symbol's rows: SeekLastTick's null.
+        if (PQgetvalue(shared.get(), row, 2)[0] == 't') continue;
+        cursors[probe] = std::make_unique<pg::SharedRowCursor>(shared, row, 3);
+      }
+      for (size_t probe = 0; probe < plan.probes.size(); ++probe) {
+        if (!answered[probe]) cursors[probe] = std::make_unique<pg::SharedRowCursor>(shared, -1, 3);
+      }
+      return true;
+    }
+    cursors.clear();
+    return false;
   }
 
   int64_t CountRows(const std::string& table, int64_t limit) override {
@@ -319,16 +391,24 @@ class PgConnection : public Connection {
     if (!writable_) throw EDBEngineError("Cannot modify a read-only database");
   }
 
-  // The pack table and its trigger function, made when missing. Looked up
-  // each time: a rolled-back transaction may have taken them away again.
+  // The pack table and its trigger function, made when missing (or, in a
+  // store of an earlier version, the packs' storage set). Looked up each
+  // time: a rolled-back transaction may have taken them away again.
   void EnsurePackStore() {
     Result r = session_.Run(
-        "SELECT to_regclass('tick_packs') IS NOT NULL AND to_regprocedure('tick_packs_drop()') IS NOT NULL", {});
+        "SELECT to_regclass('tick_packs') IS NOT NULL AND to_regprocedure('tick_packs_drop()') IS NOT NULL AND "
+        "EXISTS (SELECT 1 FROM pg_catalog.pg_attribute WHERE attrelid = to_regclass('tick_packs') AND "
+        "attname = 'data' AND attstorage = 'e')",
+        {});
     if (PQgetvalue(r.get(), 0, 0)[0] != 't') session_.Execute(kPacksDdl);
   }
 
   pg::Session session_;
   const bool writable_;
+  // The day tables as last listed, in byte order; a hint for the next
+  // search, which checks it before relying on it.
+  std::vector<std::string> day_tables_;
+  bool day_tables_known_ = false;
 };
 
 }  // namespace

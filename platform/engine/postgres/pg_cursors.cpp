@@ -44,14 +44,60 @@ std::string TickScanSql(const std::string& table, int limit, bool keyed) {
          kTickKey + " LIMIT " + std::to_string(limit);
 }
 
-std::string LastTickSql(const std::string& table, bool bounded) {
+std::string LastTickSql(const std::string& table, bool bounded, int before_param) {
   const std::string from = " FROM " + QuoteIdent(table) + " WHERE lower(symbol) COLLATE \"C\" = lower($1::text) COLLATE \"C\"";
-  // Two searches of the spelling index, one each side of $1's own spelling.
+  // Two searches of the spelling index, one each side of $1's own spelling,
+  // made once (OFFSET 0 keeps the planner from copying them into each use).
   const std::string other = "SELECT 1" + from + " AND symbol COLLATE \"C\" ";
+  std::string bound = " AND time IS NOT NULL";
+  if (bounded) bound = " AND time < $" + std::to_string(before_param) + "::time";
   return "SELECT o.other, r.* FROM (SELECT EXISTS (" + other + "< $1::text) OR EXISTS (" + other +
-         "> $1::text) AS other) AS o LEFT JOIN LATERAL (SELECT id, date, time, symbol, bid, offer, price, "
-         "bidsize, volume, offersize" + from + (bounded ? " AND time < $2::time" : " AND time IS NOT NULL") +
+         "> $1::text) AS other OFFSET 0) AS o LEFT JOIN LATERAL (SELECT id, date, time, symbol, bid, offer, price, "
+         "bidsize, volume, offersize" + from + bound +
          " ORDER BY lower(symbol) COLLATE \"C\" DESC, time DESC, id DESC LIMIT 1) AS r ON NOT o.other WHERE o.other OR r.id IS NOT NULL";
+}
+
+std::string LastTicksSql(const std::vector<LastTickProbe>& probes, size_t ranges) {
+  // The catalogue is read through the index on relname: only the names
+  // within the ranges are visited, however many day tables the store holds.
+  std::string sql =
+      "SELECT v.fresh, r.* FROM (SELECT coalesce(array_agg(DISTINCT c.relname::text COLLATE \"C\" ORDER BY "
+      "c.relname::text COLLATE \"C\"), '{}') = $2::text[] AS fresh FROM pg_catalog.pg_class c "
+      "JOIN pg_catalog.pg_namespace n ON n.oid = c.relnamespace "
+      "WHERE c.relkind IN ('r', 'p', 'v', 'm', 'f') AND c.relname ~ '^hist[0-9]{6}$' "
+      "AND n.nspname = ANY (current_schemas(false)) AND (";
+  int param = 3;
+  for (size_t i = 0; i < ranges; ++i) {
+    if (i > 0) sql += " OR ";
+    sql += "c.relname BETWEEN $" + std::to_string(param) + "::name AND $" + std::to_string(param + 1) + "::name";
+    param += 2;
+  }
+  if (ranges == 0) sql += "false";
+  sql += ")) AS v";
+  if (probes.empty()) return sql;
+  // Every probe's row comes back, in probe order, so that which one counts
+  // never depends on the order in which the server runs the branches.
+  sql += " LEFT JOIN LATERAL (";
+  for (size_t i = 0; i < probes.size(); ++i) {
+    if (i > 0) sql += " UNION ALL ";
+    sql += "SELECT " + std::to_string(i) + " AS probe, q.* FROM (" +
+           LastTickSql(probes[i].table, probes[i].bounded, probes[i].bounded ? param++ : 0) + ") AS q";
+  }
+  sql += ") AS r ON v.fresh ORDER BY r.probe";
+  return sql;
+}
+
+SharedRowCursor::SharedRowCursor(std::shared_ptr<PGresult> result, int row, int skip)
+    : result_(std::move(result)), columns_(ColumnsOf(result_.get(), skip)), row_(row), skip_(skip) {
+  if (columns_.size() != std::size(kTickColumns)) throw EDBEngineError("Unexpected columns in a tick table");
+  for (size_t i = 0; i < columns_.size(); ++i) columns_[i].name = kTickColumns[i];
+}
+
+bool SharedRowCursor::Next(std::vector<Value>& row) {
+  if (row_ < 0) return false;
+  ReadRow(result_.get(), row_, columns_, row, skip_);
+  row_ = -1;
+  return true;
 }
 
 ResultCursor::ResultCursor(Result result) : result_(std::move(result)), columns_(ColumnsOf(result_.get())) {}

@@ -4,6 +4,7 @@
 #define HISTDATA_PLATFORM_ENGINE_POSTGRES_PG_CURSORS_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,7 +35,20 @@ std::string TickScanSql(const std::string& table, int limit, bool keyed = false)
 // symbol's group. Its first column tells whether the group holds another
 // spelling of $1, in which case no row is read; then come the tick columns.
 // No row at all: the group holds no row before $2.
-std::string LastTickSql(const std::string& table, bool bounded);
+// The time bound is $`before_param` instead of $2.
+std::string LastTickSql(const std::string& table, bool bounded, int before_param = 2);
+
+// The statement of a search over several day tables at once
+// (Connection::SeekLastTicks). $1 is the symbol; $2 the names of the day
+// tables expected within the `ranges` covered name ranges, as a text array
+// in byte order; then the two ends of each range; then the time bound of
+// each bounded probe, in probe order. The first column tells whether the
+// store's day tables within the ranges are those expected; only then do
+// rows of the probes follow, one for each probe whose LastTickSql gives a
+// row: its number from 0, then LastTickSql's columns. When no probe gives
+// a row, or the tables are not those expected, one row whose other columns
+// are null.
+std::string LastTicksSql(const std::vector<LastTickProbe>& probes, size_t ranges);
 
 // The rows of one result held whole: statements and procedures, whose
 // results are a day's bars or a range of daily prices at most.
@@ -52,6 +66,21 @@ class ResultCursor : public Cursor {
   std::vector<Column> columns_;
   int skip_ = 0;
   int next_ = 0;
+};
+
+// One row of a result shared with other cursors: the tick columns from
+// column `skip` on, named as the engine names them.
+class SharedRowCursor : public Cursor {
+ public:
+  SharedRowCursor(std::shared_ptr<PGresult> result, int row, int skip);
+  const std::vector<Column>& columns() const override { return columns_; }
+  bool Next(std::vector<Value>& row) override;
+
+ private:
+  std::shared_ptr<PGresult> result_;
+  std::vector<Column> columns_;
+  int row_;  // -1 once read
+  int skip_;
 };
 
 // The rows of a tick table in SymbolTime order from a key. A day table can

@@ -18,6 +18,9 @@ constexpr size_t kMaxPrepared = 256;
 // table changed shape under it.
 constexpr const char* kPlanChanged = "0A000";
 
+// "relation ... does not exist".
+constexpr const char* kUndefinedTable = "42P01";
+
 // Server notices ("table does not exist, skipping") are nobody's business
 // here; by default libpq prints them on stderr.
 void IgnoreNotice(void*, const char*) {}
@@ -130,6 +133,78 @@ Result Session::Run(const std::string& sql, const std::vector<const char*>& valu
   }
   Reconnect();
   return RunPrepared(sql, values, binary);
+}
+
+Result Session::RunOnce(const std::string& sql, const std::vector<const char*>& values) {
+  Ready();
+  const uint64_t request = CurrentRequest();
+  const bool first_in_request = read_only_ && used_in_request_ != request;
+  used_in_request_ = request;
+  try {
+    return ExecOnce(sql, values);
+  } catch (const EDBEngineError&) {
+    if (!first_in_request || PQstatus(conn_) == CONNECTION_OK) throw;
+  }
+  Reconnect();
+  return ExecOnce(sql, values);
+}
+
+Result Session::ExecOnce(const std::string& sql, const std::vector<const char*>& values) {
+  auto missing = [](const PGresult* r) {
+    return r != nullptr && PQresultStatus(r) == PGRES_FATAL_ERROR && SqlState(r) == kUndefinedTable;
+  };
+  auto it = prepared_.find(sql);
+  if (it != prepared_.end()) {
+    // A table dropped since the statement was prepared fails it too.
+    Result r = ExecPrepared(it->second, values, false);
+    if (missing(r.get())) return nullptr;
+    Check(r.get());
+    return r;
+  }
+  if (prepared_.size() >= kMaxPrepared) {
+    Result r(PQexec(conn_, "DEALLOCATE ALL"));
+    Check(r.get());
+    prepared_.clear();
+  }
+  // Prepared and run in one request (pipeline mode): its plan is kept for
+  // the next run of the same text, without a request of its own now.
+  std::string name = "hd" + std::to_string(++statement_count_);
+  if (PQenterPipelineMode(conn_) != 1) Fail(nullptr);
+  const bool sent =
+      PQsendPrepare(conn_, name.c_str(), sql.c_str(), 0, nullptr) == 1 &&
+      PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values.size()), values.data(), nullptr, nullptr,
+                          0) == 1 &&
+      PQpipelineSync(conn_) == 1;
+  std::vector<Result> results;
+  if (sent) {
+    // Each command's result, then a null; the pipeline ends at its sync.
+    for (int nulls = 0; nulls < 4;) {
+      PGresult* p = PQgetResult(conn_);
+      if (p == nullptr) {
+        if (PQstatus(conn_) != CONNECTION_OK) break;
+        ++nulls;
+        continue;
+      }
+      if (PQresultStatus(p) == PGRES_PIPELINE_SYNC) {
+        PQclear(p);
+        break;
+      }
+      results.emplace_back(p);
+    }
+  }
+  PQexitPipelineMode(conn_);
+  if (!sent || results.size() != 2) {
+    for (const Result& r : results) {
+      if (PQresultStatus(r.get()) != PGRES_COMMAND_OK && PQresultStatus(r.get()) != PGRES_TUPLES_OK) Fail(r.get());
+    }
+    Fail(nullptr);
+  }
+  if (missing(results[0].get())) return nullptr;
+  Check(results[0].get());
+  prepared_.emplace(sql, std::move(name));
+  if (missing(results[1].get())) return nullptr;
+  Check(results[1].get());
+  return std::move(results[1]);
 }
 
 Result Session::RunPrepared(const std::string& sql, const std::vector<const char*>& values, bool binary) {

@@ -48,6 +48,11 @@ class Session {
   // With `binary`, the result's values come in the server's binary form (a
   // bytea as its bytes, not as hex text).
   Result Run(const std::string& sql, const std::vector<const char*>& values, bool binary = false);
+  // Runs `sql` as Run does, but a statement not prepared yet is prepared
+  // and run in one request (pipeline mode), for texts that change with the
+  // tables they name. A statement naming a table the store does not have
+  // gives a null result instead of raising.
+  Result RunOnce(const std::string& sql, const std::vector<const char*>& values);
   // Runs one or more statements without parameters.
   Result Execute(const std::string& sql);
 
@@ -71,6 +76,7 @@ class Session {
   // of a multi-host string may answer); raises when none does.
   void Reconnect();
   Result RunPrepared(const std::string& sql, const std::vector<const char*>& values, bool binary);
+  Result ExecOnce(const std::string& sql, const std::vector<const char*>& values);
   // Ends a running COPY and raises a kept failure; every command starts so.
   void Ready();
   // Raises when `r` is no success (a null result is a lost connection).
