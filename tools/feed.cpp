@@ -193,7 +193,7 @@ bool Feeder::Commit(const std::vector<engine::TickRecord>& batch, const SourcePo
     tried = true;
     engine::InTransaction(connection, [&] {
       engine::TickWriter& writer = store_.Writer();
-      for (const engine::TickRecord& tick : batch) writer.Append(tick);
+      writer.AppendBatch(batch);
       WritePosition(connection, table, name_, next);
     });
     committed = true;

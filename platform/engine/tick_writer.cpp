@@ -31,8 +31,42 @@ TickWriter::Day& TickWriter::DayOf(int32_t day) {
 
 void TickWriter::Append(const TickRecord& tick) {
   Day& day = DayOf(tick.day);
+  Insert(day, day.last_id + 1, tick);
+  ++day.last_id;
+}
+
+void TickWriter::AppendBatch(const std::vector<TickRecord>& ticks) {
+  // Each tick's ID first, in the given order; then the rows by day and key
+  // (the symbol with ASCII letters folded, as the index folds it), time, ID.
+  struct Keyed {
+    int32_t day;
+    std::string folded;
+    double time;
+    int64_t id;
+    const TickRecord* tick;
+  };
+  std::vector<Keyed> keyed;
+  keyed.reserve(ticks.size());
+  for (const TickRecord& tick : ticks) {
+    Day& day = DayOf(tick.day);
+    std::string folded = tick.symbol;
+    for (char& c : folded) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    keyed.push_back({tick.day, std::move(folded), tick.time, ++day.last_id, &tick});
+  }
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    if (a.day != b.day) return a.day < b.day;
+    if (int c = a.folded.compare(b.folded); c != 0) return c < 0;
+    if (a.time != b.time) return a.time < b.time;
+    return a.id < b.id;
+  });
+  for (const Keyed& k : keyed) Insert(days_.at(k.day), k.id, *k.tick);
+}
+
+void TickWriter::Insert(Day& day, int64_t id, const TickRecord& tick) {
   row_.resize(kInsertColumns.size());
-  row_[0].SetInt(day.last_id + 1);
+  row_[0].SetInt(id);
   row_[1].SetFloat(tick.day);
   row_[2].SetFloat(tick.time);
   row_[3].SetText(tick.symbol);
@@ -44,7 +78,6 @@ void TickWriter::Append(const TickRecord& tick) {
     }
   }
   day.inserter->Insert(row_);
-  ++day.last_id;
   ++rows_;
 }
 

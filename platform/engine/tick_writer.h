@@ -40,6 +40,11 @@ class TickWriter {
 
   // Raises EDatabaseError as the store does.
   void Append(const TickRecord& tick);
+  // The same as Append of each tick in turn (the IDs follow their order),
+  // but written in the SymbolTime order of their rows: consecutive inserts
+  // then fall on the same pages of the day's key, which a store writes
+  // faster than rows spread over every symbol.
+  void AppendBatch(const std::vector<TickRecord>& ticks);
 
   // For a writer that commits often (the live feed): the same TickWriter
   // goes on in a later transaction of its connection, keeping the prepared
@@ -63,6 +68,7 @@ class TickWriter {
     bool created = false;  // made by this transaction
   };
   Day& DayOf(int32_t day);
+  void Insert(Day& day, int64_t id, const TickRecord& tick);
 
   Connection& connection_;
   std::map<int32_t, Day> days_;

@@ -14,6 +14,7 @@
 #include <optional>
 #include <random>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -362,6 +363,62 @@ TEST_P(FeedTest, RunningServerServesFedTicksAtItsNextRequest) {
   }
   feeder->Kill(SIGTERM);
   EXPECT_NE(FeedLog().find("3 ticks committed"), std::string::npos) << FeedLog();
+}
+
+// Requests served while the feed commits many small batches into today's
+// table: a reader that meets a commit waits for it (SQLite's readers retry
+// a locked day file in fine steps) and never answers with an error or
+// without the symbol's ticks.
+TEST_P(FeedTest, ServerAnswersEveryRequestWhileTheFeedCommits) {
+  stores.InitSqlStores();
+  stores.AddSymbols({{"BUSY", "1"}});
+  TestServer server;
+  const double start = std::floor(rtl::Now() * 86400.0) / 86400.0 - 2.0 / 24;
+  auto line = [&](int n) {
+    const double at = start + n / 86400.0 / 100;  // 10 ms apart, two hours ago
+    return Date(at, "yyyy-mm-dd") + "," + Date(at, "hh:nn:ss.zzz") + ",BUSY,1.5,1.6,2.5,100," +
+           std::to_string(n) + ",200\n";
+  };
+  const std::string path = stores.WorkDir() + "/live.csv";
+  Append(path, line(0));
+  auto feeder = StartFeed(path, {"--commit-ms", "2"});
+  ASSERT_TRUE(faults::WaitFor([&] { return server.Get("/?symbol=BUSY&mode=2").body.find("|0|") != std::string::npos; }))
+      << FeedLog();
+
+  constexpr int kTicks = 30000;
+  std::thread writer([&] {
+    for (int n = 1; n < kTicks; n += 100) {
+      std::string chunk;
+      for (int k = n; k < std::min(n + 100, kTicks); ++k) chunk += line(k);
+      Append(path, chunk);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  int requests = 0, errors = 0;
+  std::string first_error;
+  auto check = [&](const HttpReply& reply, const std::string& what) {
+    ++requests;
+    // The fed price: 2.5 in mode 0's lines, 2.50 in mode 2's.
+    const bool tick = reply.body.find("|2.5") != std::string::npos;
+    if (reply.status == 200 && reply.body.find("ERROR") == std::string::npos && tick) return;
+    if (++errors == 1) first_error = what + ": " + std::to_string(reply.status) + " " + reply.body.substr(0, 300);
+  };
+  const std::string day = Date(start, "yyyy/mm/dd");
+  while (Committed(std::filesystem::absolute(path).lexically_normal().string()) < kTicks) {
+    check(server.Get("/?symbol=BUSY&mode=2"), "mode 2");
+    check(server.Get("/?symbol=BUSY&mode=0&dateStart=" + day + "&dateOver=" + day + "&timeStart=" +
+                     Date(start, "hh:nn:ss") + "&timeOver=" + Date(start + 2.0 / 86400, "hh:nn:ss")),
+          "mode 0");
+    if (requests > 200000) break;
+  }
+  writer.join();
+  ASSERT_TRUE(faults::WaitFor([&] {
+    return Committed(std::filesystem::absolute(path).lexically_normal().string()) == kTicks;
+  })) << FeedLog();
+  EXPECT_EQ(errors, 0) << first_error;
+  EXPECT_GT(requests, 20);
+  EXPECT_NE(server.Get("/?symbol=BUSY&mode=2").body.find("|" + std::to_string(kTicks - 1) + "|"), std::string::npos);
+  feeder->Kill(SIGTERM);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, FeedTest, ::testing::ValuesIn(Backends()), BackendName);

@@ -1,6 +1,9 @@
 #include "platform/engine/sqlite/sqlite_db.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "platform/engine/errors.h"
 #include "platform/rtl/datetime.h"
@@ -106,6 +109,7 @@ void Stmt::Bind(int index, const Value& value, FieldType type) {
 }
 
 bool Stmt::Step() {
+  db_->Used();
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
@@ -124,13 +128,46 @@ std::shared_ptr<Db> Db::Open(const std::string& path, bool writable) {
     throw EDBEngineError(message + ": " + path);
   }
   sqlite3_extended_result_codes(handle, 0);
-  sqlite3_busy_timeout(handle, kBusyTimeoutMs);
   // A writer's transaction touches a page of the table per symbol and the
   // index pages above them; with SQLite's default 2 MB cache a batch of
   // many symbols spills and reads the same pages again and again. The
   // cache grows only as pages are used.
   if (writable) sqlite3_exec(handle, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
-  return std::shared_ptr<Db>(new Db(handle, writable));
+  std::shared_ptr<Db> db(new Db(handle, writable));
+  sqlite3_busy_handler(handle, &Db::BusyWait, db.get());
+  return db;
+}
+
+// A rollback-journal file locks readers out while a writer commits (from
+// the journal's sync to the end of the file's), a few milliseconds. SQLite's
+// own busy timeout sleeps 1, 2, 5, 10, 15, 20, 25 ms and so on between
+// tries, so a reader that meets a 3 ms commit waits 8 ms, and a writer
+// waiting for readers to leave holds off new ones while it sleeps. Here
+// both try again after 50 us, growing by half up to 2 ms, with the same
+// overall limit as before (kBusyTimeoutMs), then give up with SQLITE_BUSY.
+int Db::BusyWait(void* arg, int count) {
+  Db* db = static_cast<Db*>(arg);
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+  if (count == 0) db->busy_since_us_ = now;
+  if (now - db->busy_since_us_ >= int64_t{kBusyTimeoutMs} * 1000) return 0;
+  int64_t wait_us = 50;
+  for (int i = 0; i < count && wait_us < 2000; ++i) wait_us += wait_us / 2;
+  std::this_thread::sleep_for(std::chrono::microseconds(std::min<int64_t>(wait_us, 2000)));
+  return 1;
+}
+
+void Db::SuspendTriggers() {
+  if (triggers_suspended_) return;
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
+  triggers_suspended_ = true;
+}
+
+void Db::ResumeTriggers() {
+  if (!triggers_suspended_) return;
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 1, nullptr);
+  triggers_suspended_ = false;
 }
 
 Db::~Db() {
@@ -141,6 +178,7 @@ Db::~Db() {
 void Db::Fail() const { throw EDBEngineError(sqlite3_errmsg(db_)); }
 
 std::unique_ptr<Stmt> Db::Prepare(const std::string& sql) {
+  Used();
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second->in_use) {
     it->second->in_use = true;
@@ -161,6 +199,7 @@ std::unique_ptr<Stmt> Db::Prepare(const std::string& sql) {
 }
 
 void Db::Exec(const std::string& sql) {
+  Used();
   char* error = nullptr;
   if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
     std::string message = error != nullptr ? error : sqlite3_errmsg(db_);

@@ -56,8 +56,32 @@ class Db : public std::enable_shared_from_this<Db> {
   void Exec(const std::string& sql);
   [[noreturn]] void Fail() const;
 
+  // --- Writer side: the tick inserter's window without triggers -----------
+  // A writer that does exactly what a table's triggers would do itself, once
+  // per batch instead of once per row (FastTickInserter, sqlite_driver.cpp),
+  // runs its own statements with the handle's triggers off. Every other
+  // statement of the handle (Prepare, Exec, Step) first turns them on
+  // again, so nothing else ever runs without them. Each switch expires the
+  // handle's prepared statements, which SQLite prepares again at their next
+  // step.
+  void SuspendTriggers();
+  void ResumeTriggers();
+  // Counts the statements run through Prepare, Exec and Step: a writer that
+  // keeps state about the store between its own statements (what it has
+  // already done for a batch) drops it when another statement ran since.
+  uint64_t uses() const { return uses_; }
+  void Used() {
+    ++uses_;
+    if (triggers_suspended_) ResumeTriggers();
+  }
+
  private:
   Db(sqlite3* db, bool writable) : db_(db), writable_(writable) {}
+  bool triggers_suspended_ = false;
+  uint64_t uses_ = 0;
+  // When the handle's current wait for a lock began (BusyWait).
+  int64_t busy_since_us_ = 0;
+  static int BusyWait(void* db, int count);
   struct Cached {
     sqlite3_stmt* stmt = nullptr;
     bool in_use = false;

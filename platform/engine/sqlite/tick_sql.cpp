@@ -1,5 +1,7 @@
 #include "platform/engine/sqlite/tick_sql.h"
 
+#include <string_view>
+
 #include "platform/engine/sqlite/sqlite_db.h"
 
 namespace engine::sqlite {
@@ -39,33 +41,86 @@ std::string TickTableDdl(const std::string& table) {
          " PRIMARY KEY (Symbol COLLATE NOCASE, Time, ID)) WITHOUT ROWID;";
 }
 
+namespace {
+
+// The triggers of a day table, each as SQLite keeps its text in
+// sqlite_master ("CREATE TRIGGER name AFTER event ON table BEGIN body; END").
+struct Trigger {
+  std::string name, event, body;
+  std::string Text(const std::string& table) const {
+    return "CREATE TRIGGER " + QuoteTableName(table + name) + " AFTER " + event + " ON " + QuoteTableName(table) +
+           " BEGIN " + body + "; END";
+  }
+};
+
+std::string NoteSpellingSql(const std::string& table) {
+  return "INSERT OR IGNORE INTO " + QuoteTableName(table + "_spellings") + " VALUES (NEW.Symbol)";
+}
+
+std::string DropPackOf(const std::string& table, const char* keys) {
+  return "DELETE FROM " + QuoteTableName(table + "_packs") + " WHERE " + keys;
+}
+
+std::vector<Trigger> SpellingTriggers(const std::string& table) {
+  return {{"_spelt", "INSERT", NoteSpellingSql(table)}, {"_respelt", "UPDATE OF Symbol", NoteSpellingSql(table)}};
+}
+
+std::vector<Trigger> PackTriggers(const std::string& table) {
+  return {{"_packs_ins", "INSERT", DropPackOf(table, "Key = NEW.Symbol")},
+          {"_packs_del", "DELETE", DropPackOf(table, "Key = OLD.Symbol")},
+          {"_packs_upd", "UPDATE", DropPackOf(table, "Key = OLD.Symbol OR Key = NEW.Symbol")}};
+}
+
+}  // namespace
+
 std::string SpellingsDdl(const std::string& table) {
   const std::string rows = QuoteTableName(table);
   const std::string spellings = QuoteTableName(table + "_spellings");
-  const std::string note = " BEGIN INSERT OR IGNORE INTO " + spellings + " VALUES (NEW.Symbol); END;";
   // Keyed on the folded symbol first, so that one search finds every
   // spelling of a symbol.
-  return "CREATE TABLE " + spellings +
-         " (Symbol TEXT NOT NULL, PRIMARY KEY (Symbol COLLATE NOCASE, Symbol)) WITHOUT ROWID;"
-         " INSERT OR IGNORE INTO " + spellings + " SELECT DISTINCT Symbol FROM " + rows + " WHERE Symbol IS NOT NULL;"
-         " CREATE TRIGGER " + QuoteTableName(table + "_spelt") + " AFTER INSERT ON " + rows + note +
-         " CREATE TRIGGER " + QuoteTableName(table + "_respelt") + " AFTER UPDATE OF Symbol ON " + rows + note;
+  std::string ddl = "CREATE TABLE " + spellings +
+                    " (Symbol TEXT NOT NULL, PRIMARY KEY (Symbol COLLATE NOCASE, Symbol)) WITHOUT ROWID;"
+                    " INSERT OR IGNORE INTO " + spellings + " SELECT DISTINCT Symbol FROM " + rows +
+                    " WHERE Symbol IS NOT NULL;";
+  for (const Trigger& t : SpellingTriggers(table)) {
+    ddl += ' ';
+    ddl += t.Text(table);
+    ddl += ';';
+  }
+  return ddl;
 }
 
 std::string PacksDdl(const std::string& table) {
-  const std::string rows = QuoteTableName(table);
-  const std::string packs = QuoteTableName(table + "_packs");
-  auto trigger = [&](const char* suffix, const char* event, const char* keys) {
-    return " CREATE TRIGGER IF NOT EXISTS " + QuoteTableName(table + suffix) + " AFTER " + event + " ON " + rows +
-           " BEGIN DELETE FROM " + packs + " WHERE " + keys + "; END;";
-  };
   // Key takes the index's collation, so that one search finds a key's pack
   // from any spelling of the symbol.
-  return "CREATE TABLE IF NOT EXISTS " + packs +
-         " (Key TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Data BLOB NOT NULL) WITHOUT ROWID;" +
-         trigger("_packs_ins", "INSERT", "Key = NEW.Symbol") + trigger("_packs_del", "DELETE", "Key = OLD.Symbol") +
-         trigger("_packs_upd", "UPDATE", "Key = OLD.Symbol OR Key = NEW.Symbol");
+  std::string ddl = "CREATE TABLE IF NOT EXISTS " + QuoteTableName(table + "_packs") +
+                    " (Key TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Data BLOB NOT NULL) WITHOUT ROWID;";
+  for (const Trigger& t : PackTriggers(table)) {
+    const std::string text = t.Text(table);
+    ddl += " CREATE TRIGGER IF NOT EXISTS";
+    ddl.append(text, std::string_view("CREATE TRIGGER").size());
+    ddl += ';';
+  }
+  return ddl;
 }
+
+std::map<std::string, std::string> KnownTriggers(const std::string& table) {
+  std::map<std::string, std::string> known;
+  for (const auto& set : {SpellingTriggers(table), PackTriggers(table)}) {
+    for (const Trigger& t : set) known.emplace(table + t.name, t.Text(table));
+  }
+  return known;
+}
+
+std::vector<std::string> InsertTriggerNames(const std::string& table) {
+  return {table + "_spelt", table + "_packs_ins"};
+}
+
+std::string NoteSpellingOfSql(const std::string& table) {
+  return "INSERT OR IGNORE INTO " + QuoteTableName(table + "_spellings") + " VALUES (?1)";
+}
+
+std::string DropPackOfSql(const std::string& table) { return DropPackOf(table, "Key = ?1"); }
 
 std::string ReadPackSql(const std::string& table) {
   return "SELECT Data FROM " + QuoteTableName(table + "_packs") + " WHERE Key = ?1";

@@ -3,7 +3,9 @@
 #ifndef HISTDATA_PLATFORM_ENGINE_SQLITE_TICK_SQL_H_
 #define HISTDATA_PLATFORM_ENGINE_SQLITE_TICK_SQL_H_
 
+#include <map>
 #include <string>
+#include <vector>
 
 namespace engine::sqlite {
 
@@ -36,6 +38,15 @@ std::string SpellingsDdl(const std::string& table);
 // triggers that drop a key's pack whenever any of its rows is inserted,
 // updated or deleted, whoever writes: a pack that exists equals its rows.
 std::string PacksDdl(const std::string& table);
+// Every trigger SpellingsDdl and PacksDdl make on `table`: name to its
+// text as sqlite_master keeps it.
+std::map<std::string, std::string> KnownTriggers(const std::string& table);
+// The names of those that fire on an insert into the table; what they do
+// for a row of symbol ?1, the same statements: NoteSpellingOfSql, then
+// DropPackOfSql.
+std::vector<std::string> InsertTriggerNames(const std::string& table);
+std::string NoteSpellingOfSql(const std::string& table);
+std::string DropPackOfSql(const std::string& table);
 // The pack of the key of symbol ?1; fails to prepare on a file without packs.
 std::string ReadPackSql(const std::string& table);
 

@@ -292,6 +292,74 @@ TEST_F(SqliteDriverTest, FolderTransactionSpansEveryFileWritten) {
   EXPECT_EQ(reader->CountRows("hist030705", 100), 2);
 }
 
+// A day table's inserter does what the table's insert triggers do (a
+// spelling noted, the key's pack dropped) once per spelling instead of once
+// per row: after every insert the file holds what the triggers would have
+// left, even when a pack is stored between inserts of one transaction, and
+// every other statement of the connection still fires the triggers.
+TEST_F(SqliteDriverTest, TickInsertsLeaveWhatTheTriggersWould) {
+  for (const AliasTarget& target : {Folder(), File()}) {
+    SCOPED_TRACE(target.location);
+    auto writer = engine::ConnectSQLite(target, true);
+    const std::string table = "hist030704";
+    AddTicks(*writer, table, 2, "abc");
+    AddTicks(*writer, table, 1, "xyz");
+    auto has_pack = [&](const std::string& key) {
+      std::string bytes;
+      return writer->ReadPack(table, key, bytes);
+    };
+    auto spellings = [&] {
+      engine::Statement sql;
+      sql.pieces = {"SELECT Symbol FROM " + table + "_spellings ORDER BY Symbol"};
+      auto cursor = writer->Query(sql, {});
+      std::vector<Value> row;
+      std::string all;
+      while (cursor->Next(row)) all += row[0].s + " ";
+      return all;
+    };
+    writer->Begin();
+    writer->StorePack(table, "abc", "pack");
+    writer->StorePack(table, "xyz", "pack");
+    auto ins = writer->PrepareInsert(table, kInsertColumns);
+    ins->Insert(Tick(4, 0.5, "ABC"));
+    EXPECT_FALSE(has_pack("abc"));
+    EXPECT_TRUE(has_pack("xyz"));
+    // A pack stored between two inserts of the same spelling goes again.
+    writer->StorePack(table, "abc", "pack");
+    ins->Insert(Tick(5, 0.6, "ABC"));
+    EXPECT_FALSE(has_pack("aBc"));
+    ins->Insert(Tick(6, 0.7, "Abc"));
+    EXPECT_EQ(spellings(), "ABC Abc abc xyz ");
+    // Statements other than the inserter's fire the triggers.
+    writer->ExecuteScript("DELETE FROM " + table + " WHERE ID = 3");
+    EXPECT_FALSE(has_pack("xyz"));
+    writer->ExecuteScript("INSERT INTO " + table + " (ID, Time, Symbol) VALUES (7, 0.8, 'new')");
+    EXPECT_EQ(spellings(), "ABC Abc abc new xyz ");
+    writer->Commit();
+    EXPECT_EQ(writer->CountRows(table, 100), 6);
+
+    // A table with a trigger of someone else's is written with every
+    // trigger firing, row by row.
+    writer->ExecuteScript("CREATE TABLE " + table + "_count (n INTEGER); INSERT INTO " + table +
+                          "_count VALUES (0); CREATE TRIGGER " + table + "_counted AFTER INSERT ON " + table +
+                          " BEGIN UPDATE " + table + "_count SET n = n + 1; END;");
+    writer->Begin();
+    writer->StorePack(table, "abc", "pack");
+    auto plain = writer->PrepareInsert(table, kInsertColumns);
+    plain->Insert(Tick(8, 0.9, "abc"));
+    plain->Insert(Tick(9, 0.95, "zzz"));
+    writer->Commit();
+    EXPECT_FALSE(has_pack("abc"));
+    EXPECT_EQ(spellings(), "ABC Abc abc new xyz zzz ");
+    engine::Statement count;
+    count.pieces = {"SELECT n FROM " + table + "_count"};
+    auto cursor = writer->Query(count, {});
+    std::vector<Value> row;
+    ASSERT_TRUE(cursor->Next(row));
+    EXPECT_EQ(row[0].i, 2);
+  }
+}
+
 TEST_F(SqliteDriverTest, ColumnTypesComeFromDeclarations) {
   store.Execute(
       "CREATE TABLE typed(a DATETIME, b TIMESTAMP, c DATE, d TIME, e INTEGER, f BIGINT, g REAL,"
