@@ -111,6 +111,11 @@ void Stmt::Bind(int index, const Value& value, FieldType type) {
 bool Stmt::Step() {
   db_->Used();
   int rc = sqlite3_step(stmt_);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE && db_->RollBackHotJournal()) {
+    // It failed taking its lock, before any row: it can start again.
+    sqlite3_reset(stmt_);
+    rc = sqlite3_step(stmt_);
+  }
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
   db_->Fail();
@@ -158,6 +163,27 @@ int Db::BusyWait(void* arg, int count) {
   return 1;
 }
 
+// A writer killed in a transaction leaves a hot journal beside the file:
+// the pages as they were before it. The next handle that reads must put
+// them back first, which a read-only handle may not do, so it fails and
+// keeps failing until a writer comes by. Such a handle opens the file for
+// writing once, for as long as SQLite takes to roll the journal back (its
+// first read does it, under SQLite's own locks), and then reads as before.
+// Where this process may not write the file, the error stands.
+bool Db::RollBackHotJournal() {
+  if (writable_ || sqlite3_extended_errcode(db_) != SQLITE_READONLY_ROLLBACK) return false;
+  const char* path = sqlite3_db_filename(db_, "main");
+  if (path == nullptr || *path == '\0') return false;
+  sqlite3* writer = nullptr;
+  bool rolled_back = false;
+  if (sqlite3_open_v2(path, &writer, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) == SQLITE_OK) {
+    sqlite3_busy_timeout(writer, kBusyTimeoutMs);
+    rolled_back = sqlite3_exec(writer, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  sqlite3_close(writer);
+  return rolled_back;
+}
+
 void Db::SuspendTriggers() {
   if (triggers_suspended_) return;
   sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, nullptr);
@@ -185,7 +211,11 @@ std::unique_ptr<Stmt> Db::Prepare(const std::string& sql) {
     return std::make_unique<Stmt>(shared_from_this(), it->second->stmt, &it->second->in_use);
   }
   sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr) != SQLITE_OK) Fail();
+  int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+  if (rc != SQLITE_OK && RollBackHotJournal()) {
+    rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+  }
+  if (rc != SQLITE_OK) Fail();
   if (stmt == nullptr) throw EDBEngineError("No SQL statement in \"" + sql + "\"");
   if (it == cache_.end() && cache_.size() < kMaxCachedStatements) {
     auto cached = std::make_unique<Cached>();

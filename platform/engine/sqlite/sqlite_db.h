@@ -55,6 +55,10 @@ class Db : public std::enable_shared_from_this<Db> {
   std::unique_ptr<Stmt> Prepare(const std::string& sql);
   void Exec(const std::string& sql);
   [[noreturn]] void Fail() const;
+  // After a read-only handle's statement failed on a hot journal: rolls the
+  // journal back through a writing handle of its own; true when it did, and
+  // the statement may be tried again.
+  bool RollBackHotJournal();
 
   // --- Writer side: the tick inserter's window without triggers -----------
   // A writer that does exactly what a table's triggers would do itself, once

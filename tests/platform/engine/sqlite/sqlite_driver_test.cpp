@@ -1,5 +1,8 @@
 // The SQLite driver below the engine objects: query plans of the day-table
 // statements, the folder store's files, column types, writing and errors.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -256,6 +259,37 @@ TEST_F(SqliteDriverTest, RowsAddedByAWriterAreSeenByAnOpenReader) {
   EXPECT_EQ(reader->CountRows("hist030704", 100), 3);
   AddTicks(*writer, "hist030704", 2);
   EXPECT_EQ(reader->CountRows("hist030704", 100), 5);
+}
+
+TEST_F(SqliteDriverTest, DayLeftByAWriterKilledMidTransactionIsReadAsItWas) {
+  // A writer dies while its transaction has written pages: the file keeps a
+  // hot journal that a reader, read-only as the server is, must see rolled
+  // back rather than fail on, from a new handle or one open before.
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 50);
+  AddTicks(*writer, "hist030703", 5);
+  writer.reset();
+  auto open_reader = engine::ConnectSQLite(Folder(), false);
+  ASSERT_EQ(open_reader->CountRows("hist030704", 1000000), 50);
+  const std::string path = store.dir() + "/histdata/hist030704.db";
+  const pid_t child = fork();
+  if (child == 0) {
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    // A cache of a few pages spills the transaction's pages into the file.
+    sqlite3_exec(db, "PRAGMA cache_size = 2; BEGIN; DELETE FROM hist030704;"
+                     " INSERT INTO hist030704 (ID, Time, Symbol) SELECT value + 1000, 0.5, 'X' FROM"
+                     " (WITH RECURSIVE n(value) AS (SELECT 1 UNION ALL SELECT value + 1 FROM n LIMIT 20000)"
+                     " SELECT value FROM n);", nullptr, nullptr, nullptr);
+    _exit(0);  // no commit, no rollback, no close
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(std::filesystem::exists(path + "-journal"));
+  EXPECT_EQ(engine::ConnectSQLite(Folder(), false)->CountRows("hist030704", 1000000), 50);
+  EXPECT_FALSE(std::filesystem::exists(path + "-journal") && std::filesystem::file_size(path + "-journal") > 0);
+  EXPECT_EQ(open_reader->CountRows("hist030704", 1000000), 50);
+  EXPECT_EQ(open_reader->CountRows("hist030703", 1000000), 5);
 }
 
 TEST_F(SqliteDriverTest, TwoCursorsOnOneTableReadIndependently) {
