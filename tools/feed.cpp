@@ -18,6 +18,7 @@
 #include "platform/metrics/metrics.h"
 #include "platform/os/followed_input.h"
 #include "platform/rtl/datetime.h"
+#include "platform/rtl/text.h"
 #include "platform/rtl/unix_time.h"
 #include "tools/feed_lines.h"
 #include "tools/feed_position.h"
@@ -73,6 +74,20 @@ void ServeMetrics(host::Host& host) {
 // touches again (the store's triggers see to that).
 void PackClosedDay(engine::Connection& connection, const std::string& table) {
   engine::InTransaction(connection, [&] { engine::PackDayTable(connection, table); });
+}
+
+// The day closed before the day of the position a restart resumes from: a
+// feeder killed after the new day's first commit, before it packed the day
+// that commit closed, left that day without a single pack. A day with any
+// pack was packed, and only late ticks dropped some since.
+void PackDayLeftUnpacked(engine::Connection& connection, const std::string& resumed_table) {
+  std::string closed;
+  for (const std::string& name : connection.ListDayTables()) {
+    const std::string table = rtl::LowerAscii(name);
+    if (table < resumed_table && table > closed) closed = table;
+  }
+  if (closed.empty() || !connection.PackKeys(closed).empty() || connection.CountRows(closed, 1) == 0) return;
+  PackClosedDay(connection, closed);
 }
 
 // The writing connection to the tick store, made again after a failure.
@@ -260,8 +275,12 @@ FeedResult Feeder::Run() {
   if (stored) {
     committed_ = *stored;
     // The day of the last commit before a restart is closed, and packed, by
-    // the first tick of a later day, as if the feed had never stopped.
+    // the first tick of a later day, as if the feed had never stopped; the
+    // day before it may still wait for its packing.
     newest_day_ = DayOfTableName(stored_table);
+    Retrying("packing", [&](engine::Connection& connection) {
+      PackDayLeftUnpacked(connection, rtl::LowerAscii(stored_table));
+    });
   }
   rejects_total_ = committed_.rejects;
   std::string note;
