@@ -74,6 +74,7 @@ void ServeMetrics(host::Host& host) {
 // touches again (the store's triggers see to that).
 void PackClosedDay(engine::Connection& connection, const std::string& table) {
   engine::InTransaction(connection, [&] { engine::PackDayTable(connection, table); });
+  connection.WriteLive(table, false);
 }
 
 // The day closed before the day of the position a restart resumes from: a
@@ -112,16 +113,31 @@ class Store {
     }
     return *writer_;
   }
+  // After a commit into `table`: once per day and connection, the day is
+  // set to be written live, so that the server's readers of today need not
+  // wait for our commits. A store that cannot do it is fed all the same.
+  void WriteLive(const std::string& table, std::ostream& err) {
+    if (live_ == table) return;
+    live_ = table;
+    try {
+      Get().WriteLive(table, true);
+    } catch (const std::exception& e) {
+      err << "feed: readers of " << table << " wait for each commit: " << e.what() << "\n";
+      err.flush();
+    }
+  }
   // After a failure: nothing of the old connection is used again.
   void Drop() {
     writer_.reset();
     connection_.reset();
+    live_.clear();
   }
 
  private:
   engine::Credentials credentials_;
   std::unique_ptr<engine::Connection> connection_;
   std::unique_ptr<engine::TickWriter> writer_;  // uses connection_
+  std::string live_;                            // the day set live on connection_
 };
 
 class Feeder {
@@ -227,6 +243,7 @@ bool Feeder::Commit(const std::vector<engine::TickRecord>& batch, const SourcePo
     Retrying("packing", [&](engine::Connection& connection) { PackClosedDay(connection, closed); });
   }
   newest_day_ = std::max(newest_day_, day);
+  if (day == newest_day_) store_.WriteLive(table, err_);
   return true;
 }
 
@@ -363,6 +380,11 @@ FeedResult Feeder::Run() {
     if (os::StopAsked() && !held) break;
   }
   rejects_->Flush();
+  if (newest_day_ != 0) {
+    // Stopping leaves the day's file whole by itself, as a load would.
+    const std::string table = engine::DayTableName(newest_day_);
+    Retrying("closing the day's log", [&](engine::Connection& connection) { connection.WriteLive(table, false); });
+  }
   Status(true);
   out_ << "feed: " << name_ << ": " << result_.ticks << " ticks committed, " << result_.rejects
        << " lines rejected" << (result_.rejects > 0 ? " (see " + rejects_->path() + ")" : "")

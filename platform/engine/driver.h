@@ -156,6 +156,14 @@ class Connection {
   // thousandth is: statistics gathered for the planner, pages marked
   // all-visible for reads from the index alone.
   virtual void PrepareToServe(const std::vector<std::string>& tables) = 0;
+  // For a writer that commits small transactions into the day table `table`
+  // all day while servers read it (the live feed), outside any transaction.
+  // `live` true: readers go on reading through its commits instead of
+  // waiting for them to end, where the store can arrange that. `live` false,
+  // once the day is closed or the writer stops: everything committed is in
+  // the table's own storage again, as after any other load. Stores whose
+  // readers never wait for writers do nothing.
+  virtual void WriteLive(const std::string& /*table*/, bool /*live*/) {}
   // Inserts rows into `table` (a tick table or a store table) with the given
   // columns; values are bound, never spliced into SQL text.
   class Inserter {

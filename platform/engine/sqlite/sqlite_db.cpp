@@ -138,6 +138,14 @@ std::shared_ptr<Db> Db::Open(const std::string& path, bool writable) {
   // many symbols spills and reads the same pages again and again. The
   // cache grows only as pages are used.
   if (writable) sqlite3_exec(handle, "PRAGMA cache_size = -32768", nullptr, nullptr, nullptr);
+  // In a file kept with a write-ahead log (a day written live), a commit
+  // copies the log into the file once the log holds this many pages. A
+  // batch of many symbols touches a leaf page per symbol and more (some
+  // 1,500 pages for 10,000 ticks of 200 symbols), and the same pages again
+  // at the next batch: copying after every batch, as SQLite's default of
+  // 1,000 pages would, writes each page twice per batch. 10,000 pages
+  // (40 MB) copy about once in seven batches. No effect on other files.
+  if (writable) sqlite3_exec(handle, "PRAGMA wal_autocheckpoint = 10000", nullptr, nullptr, nullptr);
   std::shared_ptr<Db> db(new Db(handle, writable));
   sqlite3_busy_handler(handle, &Db::BusyWait, db.get());
   return db;
@@ -182,6 +190,11 @@ bool Db::RollBackHotJournal() {
   }
   sqlite3_close(writer);
   return rolled_back;
+}
+
+void Db::CheckpointAll() {
+  const int rc = sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  if (rc != SQLITE_OK && rc != SQLITE_BUSY) Fail();
 }
 
 void Db::SuspendTriggers() {

@@ -55,6 +55,11 @@ class Db : public std::enable_shared_from_this<Db> {
   std::unique_ptr<Stmt> Prepare(const std::string& sql);
   void Exec(const std::string& sql);
   [[noreturn]] void Fail() const;
+  // A file kept with a write-ahead log: copies every commit in the log into
+  // the file and empties the log. Gives up quietly when readers still read
+  // from the log after the busy wait (nothing is lost: they and later
+  // readers read the log).
+  void CheckpointAll();
   // After a read-only handle's statement failed on a hot journal: rolls the
   // journal back through a writing handle of its own; true when it did, and
   // the statement may be tried again.

@@ -252,6 +252,33 @@ TEST_F(SqliteDriverTest, ReplacedDayFileIsReadAfresh) {
   EXPECT_EQ(reader->CountRows("hist030704", 100), 5);
 }
 
+// A day written live keeps its commits in a log beside its file, which an
+// open reader reads through. Removed with that log left behind, the day
+// made again under its name holds its own rows only: the log died with the
+// file it belonged to.
+TEST_F(SqliteDriverTest, DayWrittenLiveIsReadThroughItsLogWhichDiesWithItsFile) {
+  const std::string path = store.dir() + "/histdata/hist030704.db";
+  auto writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 3);
+  writer->WriteLive("hist030704", true);
+  auto reader = engine::ConnectSQLite(Folder(), false);
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 3);
+  writer->Begin();
+  AddTicks(*writer, "hist030704", 40);
+  writer->Commit();
+  EXPECT_EQ(reader->CountRows("hist030704", 100), 43);
+  ASSERT_GT(std::filesystem::file_size(path + "-wal"), 0u);
+  std::filesystem::copy_file(path + "-wal", path + "-wal.kept");
+  writer.reset();
+  reader.reset();
+  std::filesystem::remove(path);
+  std::filesystem::remove(path + "-shm");
+  std::filesystem::rename(path + "-wal.kept", path + "-wal");
+  writer = engine::ConnectSQLite(Folder(), true);
+  AddTicks(*writer, "hist030704", 5);
+  EXPECT_EQ(engine::ConnectSQLite(Folder(), false)->CountRows("hist030704", 100), 5);
+}
+
 TEST_F(SqliteDriverTest, RowsAddedByAWriterAreSeenByAnOpenReader) {
   auto writer = engine::ConnectSQLite(Folder(), true);
   AddTicks(*writer, "hist030704", 3);
