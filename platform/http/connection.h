@@ -95,6 +95,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Failed(boost::beast::error_code ec);
   void Dispatch();
   void Serve();  // handler thread
+  // Handler thread, after a kept-alive reply: kHere when the next request
+  // came whole and is in request_ to be served on this thread; kTaken when
+  // it began to come and the event loop goes on reading it (or refuses
+  // it); kNone when nothing came in time.
+  enum class Next { kNone, kHere, kTaken };
+  Next NextRequestHere();
+  void NewParser();
   void AfterReply(bool keep_alive);
   // Ends the connection after a final reply: our side is shut first and
   // what the client still sends is read for a moment, so that the close

@@ -26,6 +26,11 @@ class WorkerPool {
   // already busy it waits for the first to be free. False once stopped (the
   // task is not run), or when no thread can be made and none exists.
   bool Run(std::function<void()> task);
+  // Tasks waiting for a thread.
+  size_t Queued() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return tasks_.size();
+  }
   // Lets the waiting and running tasks end, then joins every thread.
   void Stop();
 
