@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/engine/day_tables.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 namespace {
@@ -49,11 +50,7 @@ void TickWriter::AppendBatch(const std::vector<TickRecord>& ticks) {
   keyed.reserve(ticks.size());
   for (const TickRecord& tick : ticks) {
     Day& day = DayOf(tick.day);
-    std::string folded = tick.symbol;
-    for (char& c : folded) {
-      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    keyed.push_back({tick.day, std::move(folded), tick.time, ++day.last_id, &tick});
+    keyed.push_back({tick.day, rtl::LowerAscii(tick.symbol), tick.time, ++day.last_id, &tick});
   }
   std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
     if (a.day != b.day) return a.day < b.day;

@@ -122,19 +122,29 @@ bool Connection::TakeWholeRequest() {
   // read queued on the loop. Anything less falls back to ReadHead, which
   // goes on from what the parser and the buffer hold.
   error_code ec;
+  switch (ReadWhatArrived(ec)) {
+    case Arrived::kWhole:
+      Dispatch();
+      return true;
+    case Arrived::kBroken:
+      Failed(ec);
+      return true;
+    case Arrived::kPart:
+    case Arrived::kNothing:
+      return false;
+  }
+  return false;
+}
+
+Connection::Arrived Connection::ReadWhatArrived(error_code& ec) {
   const size_t n = socket_.read_some(buffer_.prepare(kFirstRead), ec);
-  if (ec) return false;  // nothing there after all, or the end: ReadHead sees it
+  if (ec) return Arrived::kNothing;  // nothing there after all, or the end: ReadHead sees it
   buffer_.commit(n);
   parser_->eager(true);
   buffer_.consume(parser_->put(buffer_.data(), ec));
-  if (ec == http::error::need_more) return false;
-  if (ec) {
-    Failed(ec);
-    return true;
-  }
-  if (!parser_->is_done()) return false;
-  Dispatch();
-  return true;
+  if (ec == http::error::need_more) return Arrived::kPart;
+  if (ec) return Arrived::kBroken;
+  return parser_->is_done() ? Arrived::kWhole : Arrived::kPart;
 }
 
 void Connection::ReadHead() {
@@ -240,12 +250,9 @@ Connection::Next Connection::NextRequestHere() {
   if (::poll(&ready, 1, kLingerMs) != 1 || (ready.revents & POLLIN) == 0) return Next::kNone;
   NewParser();
   error_code ec;
-  const size_t n = socket_.read_some(buffer_.prepare(kFirstRead), ec);
-  if (ec) return Next::kNone;  // the end, or nothing after all: the loop sees it
-  buffer_.commit(n);
-  parser_->eager(true);
-  buffer_.consume(parser_->put(buffer_.data(), ec));
-  if (!ec && parser_->is_done()) {
+  const Arrived arrived = ReadWhatArrived(ec);
+  if (arrived == Arrived::kNothing) return Next::kNone;  // the loop sees the end, if it is one
+  if (arrived == Arrived::kWhole) {
     request_ = parser_->release();
     parser_.reset();
     return Next::kHere;
@@ -253,7 +260,7 @@ Connection::Next Connection::NextRequestHere() {
   kept_alive_ = true;
   waiting_counted_ = true;
   ++hub_.waiting;
-  if (ec && ec != http::error::need_more) {
+  if (arrived == Arrived::kBroken) {
     Failed(ec);
   } else {
     ReadHead();  // goes on from what the parser and the buffer hold

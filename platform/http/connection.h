@@ -90,6 +90,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // True when the request was complete in what the socket held, and is
   // dispatched (or refused).
   bool TakeWholeRequest();
+  // One read of what the socket holds, into the parser: a whole request, a
+  // part of one, a request that cannot be parsed (`ec` says why), or
+  // nothing (the read failed: no data after all, or the end).
+  enum class Arrived { kWhole, kPart, kBroken, kNothing };
+  Arrived ReadWhatArrived(boost::beast::error_code& ec);
   void ReadHead();
   void ReadBody();
   void Failed(boost::beast::error_code ec);
