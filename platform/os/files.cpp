@@ -133,6 +133,8 @@ PathKind LookAt(const std::string& path, FileVersion& version) {
 
 bool FolderVersion(const std::string&, FileVersion&) { return false; }
 
+bool VersionMovesWithEachWrite() { return false; }
+
 int64_t FileClockNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
@@ -160,6 +162,8 @@ bool FolderVersion(const std::string& path, FileVersion& out) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && StatVersion(st, out, S_IFDIR);
 }
+
+bool VersionMovesWithEachWrite() { return true; }
 
 int64_t FileClockNow() {
   struct timespec now;

@@ -44,6 +44,12 @@ PathKind LookAt(const std::string& path, FileVersion& version);
 // Now, by the clock that stamps file times, in nanoseconds since 1970.
 int64_t FileClockNow();
 
+// Whether a file's version moves at each write to it, even while its writer
+// keeps it open, so that an unchanged version means unchanged content under
+// another process's writes. Not on Windows, where the times of a file
+// written through a handle may be stamped only when that handle closes.
+bool VersionMovesWithEachWrite();
+
 // Opens `path` for reading; a descriptor, or -1 with errno set. A FIFO in
 // the file's place does not block the open.
 int OpenForReading(const std::string& path);

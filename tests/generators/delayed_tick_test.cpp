@@ -4,11 +4,17 @@
 
 #include <chrono>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <system_error>
+#include <thread>
 
 #include "data/lookups.h"
+#include "platform/engine/aliases.h"
+#include "platform/engine/sqlite/sqlite_db.h"
+#include "platform/os/files.h"
 #include "platform/rtl/datetime.h"
+#include "tools/schema.h"
 #include "tests/generators/tick_service_test.h"
 
 namespace histtest {
@@ -225,6 +231,84 @@ TEST_P(DelayedTickTest, TicksOfOneTimeAnswerTheLastLoaded) {
   stores.AddTicks(kJul4 - 1, {Tick("16:00:00", 6), Tick("16:00:00", 7)});
   SetClock(kJul4 + EncodeTime(13, 0, 0, 0));
   EXPECT_EQ(Get("/?symbol=0005&mode=2").body, Line("2003/07/03", "16:00:00", "7.00"));
+}
+
+// A server asks a symbol's names, and its last tick of a past day, the
+// same questions request after request; whatever it keeps of the answers,
+// a name or a past day changed while it serves is what the next request
+// gets: after a commit that rewrote the file, and after one that only went
+// into the file's write-ahead log, however long the file stood unchanged.
+TEST_P(DelayedTickTest, NamesAndPastDaysChangedWhileServingAreTheNextRequestsAnswers) {
+  const double day = kJul4 - 1;
+  const std::string table = GetFileName(day);
+  stores.AddNames({{"0005", "HSBC", "HSBC"}});
+  // Another spelling ends ABC's run where a forward read would stop.
+  stores.AddTicks(day, {Tick("13:00:00", 1), Tick("09:00:00", 6, "ABC"), Tick("10:00:00", 7, "abc"),
+                        Tick("11:00:00", 8, "ABC")});
+  const bool sqlite = GetParam() == Backend::kSQLite;
+  const std::string names_file = stores.DataDir() + "/historical.db";
+  const std::string day_file = stores.DataDir() + "/histdata/" + table + ".db";
+  std::unique_ptr<engine::Connection> names = engine::ConnectAlias(admin::kHistoricalAlias, {}, true);
+  auto rename = [&](const std::string& name) {
+    names->ExecuteScript("UPDATE DailySymbol SET name_e = '" + name + "' WHERE Stock_code = '0005'");
+  };
+  auto reply = [](const std::string& name, const std::string& time, const std::string& price) {
+    return "NOTE|ENAME|" + name + "|\r\nNOTE|CNAME|HSBC|\r\n" + Line("2003/07/03", time, price);
+  };
+  // Answers read within a second of a file's last change are not kept:
+  // the test waits until the files and their logs are older than that.
+  auto wait_until_settled = [&] {
+    auto settled = [](const std::string& path) {
+      os::FileVersion v;
+      if (!os::RegularFileVersion(path, v)) return true;
+      const int64_t now = os::FileClockNow();
+      return now - v.modified_ns > 1'100'000'000 && now - v.changed_ns > 1'100'000'000;
+    };
+    for (const std::string& file : {names_file, day_file}) {
+      while (!settled(file) || !settled(file + "-wal")) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  };
+
+  if (sqlite) wait_until_settled();
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC", "13:00:00", "1.00"));
+  for (int twice = 0; twice < 2; ++twice) {
+    EXPECT_EQ(Get("/?symbol=ABC&mode=2").body, Line("2003/07/03", "09:00:00", "6.00"));
+  }
+  if (sqlite) {
+    // Writers holding both files locked keep readers out: the answer comes
+    // without reading them, as they still hold it.
+    auto lock = [](const std::string& path) {
+      std::shared_ptr<engine::sqlite::Db> db = engine::sqlite::Db::Open(path, true);
+      db->Exec("BEGIN EXCLUSIVE");
+      return db;
+    };
+    auto names_lock = lock(names_file), day_lock = lock(day_file);
+    EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC", "13:00:00", "1.00"));
+  }
+  rename("HSBC Holdings");
+  stores.AddTicks(day, {Tick("14:00:00", 2)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC Holdings", "14:00:00", "2.00"));
+
+  if (sqlite) {
+    // The writers stay open, so that their commits stay in the logs.
+    std::unique_ptr<engine::Connection> days = engine::ConnectAlias(admin::kTickAlias, {}, true);
+    names->ExecuteScript("PRAGMA journal_mode = WAL");
+    days->WriteLive(table, true);
+    auto reprice = [&](const char* price) {
+      days->ExecuteScript("UPDATE " + table + " SET Price = " + price + " WHERE Time > 0.58");
+    };
+    rename("HSBC Asia");
+    reprice("3");
+    wait_until_settled();
+    EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC Asia", "14:00:00", "3.00"));
+    EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC Asia", "14:00:00", "3.00"));
+    rename("HSBC plc");
+    reprice("4");
+    EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC plc", "14:00:00", "4.00"));
+  }
+  rename("HSBC");
+  stores.AddTicks(day, {Tick("15:00:00", 5)});
+  EXPECT_EQ(Get("/?symbol=0005&mode=2").body, reply("HSBC", "15:00:00", "5.00"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, DelayedTickTest, ::testing::ValuesIn(Backends()), BackendName);

@@ -15,6 +15,7 @@
 #include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
 #include "platform/engine/sql_text.h"
+#include "platform/engine/sqlite/result_cache.h"
 #include "platform/engine/sqlite/sqlite_db.h"
 #include "platform/engine/sqlite/tick_sql.h"
 #include "platform/os/files.h"
@@ -27,6 +28,7 @@ namespace {
 using sqlite::Db;
 
 using sqlite::QuoteTableName;
+using sqlite::ResultCache;
 using sqlite::RowCursor;
 using sqlite::Stmt;
 
@@ -355,9 +357,19 @@ std::unique_ptr<Connection::Inserter> PrepareInsertIn(Db& db, const std::string&
 
 // --- One database file ----------------------------------------------------
 
+// The kept results of the file a read-only handle reads, found by the names
+// SQLite gives the file and its log, whatever folder the process works in.
+std::shared_ptr<ResultCache> ResultsOf(Db& db) {
+  const char* file = sqlite3_db_filename(db.handle(), "main");
+  if (file == nullptr || *file == '\0') return nullptr;
+  return ResultCache::Of(file, sqlite3_filename_wal(file));
+}
+
 class FileConnection : public Connection {
  public:
-  explicit FileConnection(std::shared_ptr<Db> db) : db_(std::move(db)) {}
+  // `results` null: every statement is run on the file.
+  FileConnection(std::shared_ptr<Db> db, std::shared_ptr<ResultCache> results)
+      : db_(std::move(db)), results_(std::move(results)) {}
 
   bool Healthy() override { return true; }
 
@@ -409,7 +421,8 @@ class FileConnection : public Connection {
   }
 
   std::unique_ptr<Cursor> Query(const Statement& sql, const std::vector<BoundParam>& params) override {
-    return QueryIn(*db_, sql, params);
+    if (results_ == nullptr) return QueryIn(*db_, sql, params);
+    return results_->Rows(ResultCache::KeyOf(sql, params), [&] { return QueryIn(*db_, sql, params); });
   }
 
   // The body is SQL text kept in the store's procedures table; every
@@ -455,6 +468,7 @@ class FileConnection : public Connection {
 
  private:
   std::shared_ptr<Db> db_;
+  std::shared_ptr<ResultCache> results_;
 };
 
 // --- A folder of day-table files --------------------------------------------
@@ -490,9 +504,17 @@ class FolderConnection : public Connection {
     return SeekTicksIn(*ReadTable(table), table, symbol, with_time, time);
   }
 
+  // A past day's answer is kept while its file is unchanged: the question
+  // comes again for every symbol not traded since. Today's bound moves with
+  // the clock, so its answers are never asked for twice.
   std::unique_ptr<Cursor> SeekLastTick(const std::string& table, std::string_view symbol, bool bounded,
                                        double before) override {
-    return SeekLastTickIn(*ReadTable(table), table, symbol, bounded, before);
+    ResultCache* results = nullptr;
+    std::shared_ptr<Db> db = ReadTable(table, bounded ? nullptr : &results);
+    if (results == nullptr) return SeekLastTickIn(*db, table, symbol, bounded, before);
+    std::string key = "last tick of ";
+    key += symbol;
+    return results->Rows(std::move(key), [&] { return SeekLastTickIn(*db, table, symbol, false, 0); });
   }
 
   int64_t CountRows(const std::string& table, int64_t limit) override {
@@ -639,6 +661,7 @@ class FolderConnection : public Connection {
     dev_t dev;
     ino_t ino;
     std::shared_ptr<Db> db;
+    std::shared_ptr<ResultCache> results;  // null on a writing connection
   };
 
   // The file that TableExists found last, for the read that follows it.
@@ -661,9 +684,11 @@ class FolderConnection : public Connection {
 
   // The table's file opened for reading (read-only on a reading
   // connection), kept among the last few opened; a file replaced since
-  // (another inode) is opened again.
-  std::shared_ptr<Db> ReadTable(const std::string& table) {
+  // (another inode) is opened again. `results`, when given, gets the file's
+  // kept results, or null where none are kept.
+  std::shared_ptr<Db> ReadTable(const std::string& table, ResultCache** results = nullptr) {
     QuoteTableName(table);
+    if (results != nullptr) *results = nullptr;
     auto w = writing_.find(LowerAscii(table));
     if (w != writing_.end()) return w->second;
     struct stat st;
@@ -678,6 +703,7 @@ class FolderConnection : public Connection {
       if (it->table != LowerAscii(table)) continue;
       if (it->dev == st.st_dev && it->ino == st.st_ino) {
         open_.splice(open_.begin(), open_, it);
+        if (results != nullptr) *results = open_.front().results.get();
         return open_.front().db;
       }
       open_.erase(it);
@@ -686,7 +712,8 @@ class FolderConnection : public Connection {
     // A loader's connection reads with write access: a day whose last load
     // was killed keeps a hot journal, which only a writer may roll back.
     std::shared_ptr<Db> db = Db::Open(path, writable_);
-    open_.push_front(OpenFile{LowerAscii(table), st.st_dev, st.st_ino, db});
+    open_.push_front(OpenFile{LowerAscii(table), st.st_dev, st.st_ino, db, writable_ ? nullptr : ResultsOf(*db)});
+    if (results != nullptr) *results = open_.front().results.get();
     if (open_.size() > kOpenTableFiles) open_.pop_back();
     return db;
   }
@@ -805,7 +832,9 @@ std::unique_ptr<Connection> ConnectSQLite(const AliasTarget& target, bool writab
     std::error_code ec;
     if (!parent.empty()) std::filesystem::create_directories(parent, ec);
   }
-  return std::make_unique<FileConnection>(Db::Open(target.location, writable));
+  std::shared_ptr<Db> db = Db::Open(target.location, writable);
+  std::shared_ptr<ResultCache> results = writable ? nullptr : ResultsOf(*db);
+  return std::make_unique<FileConnection>(std::move(db), std::move(results));
 }
 
 }  // namespace engine
