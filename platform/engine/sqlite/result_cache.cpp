@@ -1,6 +1,7 @@
 #include "platform/engine/sqlite/result_cache.h"
 
 #include <cstdint>
+#include <exception>
 #include <iterator>
 #include <utility>
 
@@ -95,15 +96,22 @@ class KeptCursor : public Cursor {
 
 // The rows of a statement, the first kMaxRows + 1 of them read at once:
 // when that reaches the end, the result is whole, the statement is given
-// back (ending its read transaction) and the result may be kept.
+// back (ending its read transaction) and the result may be kept. A failure
+// met on the way is raised where the caller's own read meets it, after the
+// rows before it, as the statement alone would.
 class ReadAheadCursor : public Cursor {
  public:
   explicit ReadAheadCursor(std::unique_ptr<Cursor> source) : source_(std::move(source)) {
     result_.columns = source_->columns();
     while (result_.rows.size() <= kMaxRows) {
       std::vector<Value> row;
-      if (!source_->Next(row)) {
-        source_.reset();
+      try {
+        if (!source_->Next(row)) {
+          source_.reset();
+          return;
+        }
+      } catch (...) {
+        failure_ = std::current_exception();
         return;
       }
       result_.rows.push_back(std::move(row));
@@ -118,11 +126,13 @@ class ReadAheadCursor : public Cursor {
       row = result_.rows[next_++];
       return true;
     }
+    if (failure_) std::rethrow_exception(failure_);
     return source_ != nullptr && source_->Next(row);
   }
 
  private:
   std::unique_ptr<Cursor> source_;  // null once read to its end
+  std::exception_ptr failure_;      // met while reading ahead
   ResultCache::Result result_;
   size_t next_ = 0;
 };
