@@ -1,12 +1,13 @@
 // Small results of the statements that this process runs on a database
 // file it only reads, kept while the file is unchanged.
 //
-// A request asks the file's reference tables (a symbol's names, whether it
-// is valid) the same few questions as thousands of requests before it, and
-// those tables change a few times a day. A kept answer costs two looks at
-// the file's metadata (the file and its write-ahead log) instead of SQLite's
-// read transaction: its locks, its looks for a journal and a log, its read
-// of the change counter and its release, eight system calls.
+// A request asks a file the same few questions as thousands of requests
+// before it (a symbol's names, whether it is valid, its last tick of a
+// past day), and the answers change a few times a day. A kept answer costs
+// two looks at the file's metadata (the file and its write-ahead log)
+// instead of SQLite's read transaction: its locks, its looks for a journal
+// and a log, its read of the change counter and its release, eight system
+// calls.
 //
 // One cache per file in the process, shared by every read-only connection
 // to it (which holds it alive). Thread-safe.
