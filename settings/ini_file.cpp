@@ -89,10 +89,7 @@ bool ReadWholeFile(const std::string& path, std::string& out, os::FileVersion& v
 // for longer than any such step; until then every read reads it.
 constexpr int64_t kSettledNs = 2'000'000'000;
 
-bool SettledWhenRead(const os::FileVersion& v) {
-  const int64_t now = os::FileClockNow();
-  return now - v.modified_ns >= kSettledNs && now - v.changed_ns >= kSettledNs;
-}
+bool SettledWhenRead(const os::FileVersion& v) { return os::LeftAloneFor(v, kSettledNs); }
 
 struct Snapshot {
   os::FileVersion version;

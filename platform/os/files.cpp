@@ -172,6 +172,11 @@ int64_t FileClockNow() {
 }
 #endif
 
+bool LeftAloneFor(const FileVersion& v, int64_t ns) {
+  const int64_t now = FileClockNow();
+  return now - v.modified_ns >= ns && now - v.changed_ns >= ns;
+}
+
 int OpenForAppend(const std::string& path, bool truncate) {
   return open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | kFlags | (truncate ? O_TRUNC : 0),
               0644);

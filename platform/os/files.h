@@ -44,6 +44,13 @@ PathKind LookAt(const std::string& path, FileVersion& version);
 // Now, by the clock that stamps file times, in nanoseconds since 1970.
 int64_t FileClockNow();
 
+// Whether the file of version `v` was last written (or its entry changed)
+// at least `ns` ago. File times have the grain of the kernel's clock tick,
+// so two writes within one tick can leave one version: what was read of a
+// file is only worth keeping by its version once the file has been left
+// alone for longer than that.
+bool LeftAloneFor(const FileVersion& v, int64_t ns);
+
 // Whether a file's version moves at each write to it, even while its writer
 // keeps it open, so that an unchanged version means unchanged content under
 // another process's writes. Not on Windows, where the times of a file

@@ -16,9 +16,8 @@ constexpr size_t kMaxRows = 4;
 // again: a few megabytes hold the names of every symbol of a market.
 constexpr size_t kMaxResults = 16384;
 constexpr size_t kMaxBytes = size_t{8} << 20;
-// A file's times have the grain of the kernel's clock tick, so a write
-// within the same tick as the one before leaves the same version. Results
-// read within a second of the file's last change are therefore not kept.
+// Results read within a second of the file's last change are not kept
+// (os::LeftAloneFor says why).
 constexpr int64_t kSettledNs = 1'000'000'000;
 
 void AppendBytes(std::string& key, const void* bytes, size_t size) {
@@ -70,12 +69,8 @@ size_t BytesOf(const std::string& key, const ResultCache::Result& result) {
 }
 
 bool Settled(const ResultCache::Look& look) {
-  if (!look.file) return false;
-  const int64_t now = os::FileClockNow();
-  auto settled = [now](const os::FileVersion& v) {
-    return now - v.modified_ns > kSettledNs && now - v.changed_ns > kSettledNs;
-  };
-  return settled(look.file_version) && (!look.log || settled(look.log_version));
+  return look.file && os::LeftAloneFor(look.file_version, kSettledNs) &&
+         (!look.log || os::LeftAloneFor(look.log_version, kSettledNs));
 }
 
 // The rows of a kept result.
