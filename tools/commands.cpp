@@ -43,7 +43,7 @@ const std::map<std::string, std::set<std::string>> kCommandOptions = {
     {"pack", {"--from", "--to", "--check"}},
     {"feed",
      {"--commit-ms", "--commit-ticks", "--rejects", "--source-name", "--until-end",
-      "--stream-resumes", "--status-seconds", "--metrics-port", "--metrics-address"}},
+      "--stream-resumes", "--status-seconds", "--metrics-port", "--metrics-address", "--max-yield-ms"}},
 };
 // Options that are switches, given without a value.
 const std::set<std::string> kFlagOptions = {"--check", "--until-end", "--stream-resumes"};
@@ -251,6 +251,7 @@ int RunFeedCommand(const CommandLine& line, std::ostream& out, std::ostream& err
   options.metrics_address = Option(line, "--metrics-address", options.metrics_address);
   options.source.until_end = line.options.count("--until-end") != 0;
   options.source.stream_replays = line.options.count("--stream-resumes") == 0;
+  options.max_yield_ms = IntOption(line, "--max-yield-ms", options.max_yield_ms, 0, 3600000);
   const FeedResult result = RunFeed(options, out, err);
   return result.stopped_uncommitted ? kExitFailed : kExitOk;
 }

@@ -22,6 +22,7 @@
 #include "platform/rtl/unix_time.h"
 #include "tools/feed_lines.h"
 #include "tools/feed_position.h"
+#include "tools/feed_priority.h"
 #include "tools/feed_rejects.h"
 #include "tools/schema.h"
 #include "tools/tick_tables.h"
@@ -55,6 +56,9 @@ struct FeedMetrics {
       "Time stamp of the newest tick committed (its Date and Time as local time).");
   metrics::Gauge& last_commit = metrics::Default().AddGauge(
       "histdata_feed_last_commit_timestamp_seconds", "When the last batch was committed.");
+  metrics::Counter& raises = metrics::Default().AddCounter(
+      "histdata_feed_priority_raises_total",
+      "Times the feed, yielding the CPU, fell behind its source and was raised to normal priority.");
 };
 
 void ServeMetrics(host::Host& host) {
@@ -172,6 +176,7 @@ class Feeder {
   int32_t newest_day_ = 0;     // latest day committed by this run or the last
   double newest_tick_ = 0;     // date-time of the newest tick committed
   FeedResult result_;
+  std::unique_ptr<FeedPriority> priority_;
   Clock::time_point status_at_ = Clock::now();
   int64_t status_ticks_ = 0;
   int64_t status_rejects_ = 0;
@@ -261,6 +266,7 @@ void Feeder::Status(bool force) {
        << " in all), " << committed_.ticks << " ticks committed";
   const int64_t backlog = source_.Backlog();
   if (backlog >= 0) err_ << ", " << backlog << " bytes unread";
+  if (priority_ != nullptr && priority_->Raised()) err_ << ", behind: at normal priority";
   err_ << "\n";
   err_.flush();
   status_at_ = Clock::now();
@@ -311,6 +317,12 @@ FeedResult Feeder::Run() {
                   : std::string("first feed of this source"))
        << (note.empty() ? "" : "; " + note) << "\n";
   err_.flush();
+
+  std::string priority_note;
+  priority_ = std::make_unique<FeedPriority>(options_.max_yield_ms, metrics_.raises, priority_note);
+  err_ << "feed: " << priority_note << "\n";
+  err_.flush();
+  source_.OnCaughtUp([this](int wait_ms) { priority_->CaughtUp(wait_ms); });
 
   TickLineParser parser;
   std::vector<engine::TickRecord> batch;
@@ -386,6 +398,7 @@ FeedResult Feeder::Run() {
     Retrying("closing the day's log", [&](engine::Connection& connection) { connection.WriteLive(table, false); });
   }
   Status(true);
+  priority_.reset();
   out_ << "feed: " << name_ << ": " << result_.ticks << " ticks committed, " << result_.rejects
        << " lines rejected" << (result_.rejects > 0 ? " (see " + rejects_->path() + ")" : "")
        << (result_.stopped_uncommitted ? "; stopped with the last batch uncommitted" : "") << "\n";
@@ -404,6 +417,7 @@ std::string FeedUsage() {
   return "  feed [FILE|-] [--commit-ms N] [--commit-ticks N] [--rejects FILE]\n"
          "       [--source-name NAME] [--until-end] [--stream-resumes]\n"
          "       [--status-seconds N] [--metrics-port PORT] [--metrics-address ADDR]\n"
+         "       [--max-yield-ms N]\n"
          "                          load ticks as they are written: CSV lines with the\n"
          "                          columns of import ticks (a header line optional),\n"
          "                          from standard input (- or no FILE), a FIFO, or a\n"
@@ -431,7 +445,17 @@ std::string FeedUsage() {
          "                          --metrics-port serves /metrics (address default\n"
          "                          127.0.0.1). --source-name: the name the position is\n"
          "                          kept under (default the file's absolute path, or\n"
-         "                          stdin).\n";
+         "                          stdin).\n"
+         "                          --max-yield-ms N (default 5000): while the feed\n"
+         "                          keeps up with its source it runs at idle CPU\n"
+         "                          priority, so that it never delays the server's\n"
+         "                          requests; once it has gone N ms without catching up\n"
+         "                          (cores full of requests leave it next to no CPU),\n"
+         "                          it runs at normal priority until it has. That needs\n"
+         "                          the right to return to normal priority (root,\n"
+         "                          CAP_SYS_NICE, or RLIMIT_NICE 20: LimitNICE=+0 in a\n"
+         "                          unit); without it, or with 0, the feed runs at\n"
+         "                          normal priority.\n";
 }
 
 }  // namespace admin

@@ -26,6 +26,9 @@ struct FeedOptions {
   int status_seconds = 5;     // a status line this often; 0: none
   int metrics_port = -1;      // -1: no metrics listener
   std::string metrics_address = "127.0.0.1";
+  // How long the feed may run at idle priority without catching up with
+  // its source (tools/feed_priority.h); 0: always at normal priority.
+  int max_yield_ms = 5000;
   engine::Credentials credentials;
 };
 

@@ -125,7 +125,13 @@ bool LineSource::Fill(int wait_ms, bool& ended) {
     }
     if (got == 0) ended = true;
   } else {
-    got = input_->Read(buffer_.data() + old_size, kReadChunk, wait_ms);
+    // A stream is first asked without waiting, so that "nothing there yet"
+    // is known even when a line comes within the wait.
+    got = input_->Read(buffer_.data() + old_size, kReadChunk, 0);
+    if (got == os::FollowedInput::kNothingYet && !input_->regular()) {
+      if (caught_up_) caught_up_(wait_ms);
+      if (wait_ms > 0) got = input_->Read(buffer_.data() + old_size, kReadChunk, wait_ms);
+    }
   }
   buffer_.resize(old_size + static_cast<size_t>(std::max<int64_t>(got, 0)));
   if (got > 0) return true;
@@ -210,6 +216,7 @@ LineSource::Got LineSource::Next(std::string_view& line, int wait_ms) {
         continue;
       }
       if (!options_.until_end) {
+        if (caught_up_) caught_up_(std::min(wait_ms, kFollowPollMs));
         os::SleepMs(std::min(wait_ms, kFollowPollMs));
         return Got::kNothingYet;
       }

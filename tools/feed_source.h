@@ -7,6 +7,7 @@
 #define HISTDATA_TOOLS_FEED_SOURCE_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -62,6 +63,10 @@ class LineSource {
   int64_t Backlog() const;
   // What the last move to another file was, once; empty when none.
   std::string TakeNote() { return std::exchange(rotation_note_, std::string()); }
+  // Calls `caught_up(wait_ms)` whenever a read finds nothing there yet,
+  // the reader having caught up with the writer, before it waits up to
+  // wait_ms for more.
+  void OnCaughtUp(std::function<void(int)> caught_up) { caught_up_ = std::move(caught_up); }
 
  private:
   void OpenPath();
@@ -81,6 +86,7 @@ class LineSource {
   int64_t skip_lines_ = 0;  // lines of a replayed stream still to skip
   SourcePosition position_;
   std::string rotation_note_;
+  std::function<void(int)> caught_up_;
 };
 
 }  // namespace admin

@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -24,6 +26,7 @@
 #include "platform/engine/day_tables.h"
 #include "platform/engine/sqlite/sqlite_driver.h"
 #include "platform/metrics/metrics.h"
+#include "platform/os/thread_priority.h"
 #include "platform/rtl/datetime.h"
 #include "platform/rtl/unix_time.h"
 #include "service/ops/newest_tick.h"
@@ -68,6 +71,12 @@ class FeedTest : public StoreTest {
                                      stores.DataDir(), "--rejects", Rejects(), "--status-seconds", "1"};
     if (std::filesystem::exists(stores.DataDir() + "/aliases.ini")) {
       argv.insert(argv.end(), {"--aliases", stores.DataDir() + "/aliases.ini"});
+    }
+    // How the feed shares the CPU is its own test's business: the others
+    // run it at normal priority, so that they wait for their conditions, not
+    // for the machine's load to leave the feed some CPU.
+    if (std::find(extra.begin(), extra.end(), "--max-yield-ms") == extra.end()) {
+      argv.insert(argv.end(), {"--max-yield-ms", "0"});
     }
     argv.insert(argv.end(), extra.begin(), extra.end());
     return argv;
@@ -233,6 +242,37 @@ TEST_P(FeedTest, FollowsAFileAcrossRotationRunningAndStopped) {
   ASSERT_EQ(RunFeed(path, {"--until-end"}), 0) << FeedLog();
   EXPECT_EQ(Volumes(rtl::EncodeDate(2003, 7, 4)), Range(0, 270)) << FeedLog();
   EXPECT_NE(FeedLog().find("rotated"), std::string::npos) << FeedLog();
+}
+
+// The feed yields the CPU while it keeps up with its source. A backlog it
+// takes longer to read than it may yield has it raised to normal priority
+// (counted in /metrics); once it has caught up it yields again.
+TEST_P(FeedTest, YieldsTheCpuWhileItKeepsUpAndIsRaisedWhileBehind) {
+  if (!os::MayLeaveIdle()) GTEST_SKIP() << "this user may not return a thread from idle priority";
+  const std::string path = stores.WorkDir() + "/live.csv";
+  std::string text = kHeader;
+  for (int64_t n = 0; n < 200000; ++n) text += TickLine("2003-07-04", n);
+  Append(path, text);
+  auto feeder = StartFeed(path, {"--max-yield-ms", "20", "--metrics-port", "0"});
+  ASSERT_TRUE(faults::WaitFor([&] { return Committed(path) == 200000; })) << FeedLog();
+  // The feed's thread is the process's first.
+  ASSERT_TRUE(faults::WaitFor([&] { return os::IsIdle(feeder->pid()); })) << FeedLog();
+  const std::string log = FeedLog();
+  EXPECT_NE(log.find("yields the CPU while it keeps up"), std::string::npos) << log;
+  const size_t at = log.find("metrics on http://127.0.0.1:");
+  ASSERT_NE(at, std::string::npos) << log;
+  const int port = std::stoi(log.substr(at + std::strlen("metrics on http://127.0.0.1:")));
+  const std::string metrics_text = Get(static_cast<uint16_t>(port), "/metrics").body;
+  const std::string name = "\nhistdata_feed_priority_raises_total ";
+  const size_t raises = metrics_text.find(name);
+  ASSERT_NE(raises, std::string::npos) << metrics_text;
+  EXPECT_GE(std::stoll(metrics_text.substr(raises + name.size())), 1) << metrics_text;
+
+  Append(path, TickLine("2003-07-04", 200000));
+  ASSERT_TRUE(faults::WaitFor([&] { return Committed(path) == 200001; })) << FeedLog();
+  ASSERT_TRUE(faults::WaitFor([&] { return os::IsIdle(feeder->pid()); })) << FeedLog();
+  const int status = feeder->Kill(SIGTERM);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << FeedLog();
 }
 
 // Bad lines of every kind from standard input: each kept in the reject
