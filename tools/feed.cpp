@@ -11,6 +11,7 @@
 
 #include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
+#include "platform/engine/pacing.h"
 #include "platform/engine/tick_packer.h"
 #include "platform/engine/tick_writer.h"
 #include "platform/engine/transaction.h"
@@ -360,6 +361,7 @@ FeedResult Feeder::Run() {
         Status(false);
         continue;
       }
+      engine::Pace();
       const TickLineParser::Kind kind = parser.Parse(line, tick, reason);
       if (kind == TickLineParser::Kind::kTick) {
         if (!batch.empty() && tick.day != batch.front().day) {
@@ -454,8 +456,10 @@ std::string FeedUsage() {
          "                          it runs at normal priority until it has. That needs\n"
          "                          the right to return to normal priority (root,\n"
          "                          CAP_SYS_NICE, or RLIMIT_NICE 20: LimitNICE=+0 in a\n"
-         "                          unit); without it, or with 0, the feed runs at\n"
-         "                          normal priority.\n";
+         "                          unit); without it the feed runs at normal priority.\n"
+         "                          Either way it works in slices of 250 us and lets\n"
+         "                          waiting threads run between them. 0: normal\n"
+         "                          priority, no slices.\n";
 }
 
 }  // namespace admin

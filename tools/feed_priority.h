@@ -6,7 +6,8 @@
 // time it may yield without catching up, a watcher thread at normal
 // priority raises it back; it lowers itself again the next time it has read
 // all there is. The feed then falls behind by at most that time while the
-// requests keep their speed.
+// requests keep their speed. At either priority it works in short slices
+// (engine/pacing.h), so that a request never waits behind a whole commit.
 #ifndef HISTDATA_TOOLS_FEED_PRIORITY_H_
 #define HISTDATA_TOOLS_FEED_PRIORITY_H_
 
@@ -24,9 +25,10 @@ namespace admin {
 
 class FeedPriority {
  public:
-  // With `max_yield_ms` above 0, the calling thread (the feed's) yields
-  // from now on, for at most that long without catching up, when it may be
-  // raised again (os::MayLeaveIdle); otherwise it keeps its priority.
+  // With `max_yield_ms` above 0, the calling thread (the feed's) is paced
+  // and yields from now on, for at most that long without catching up, when
+  // it may be raised again (os::MayLeaveIdle); otherwise it keeps its
+  // priority.
   // `note` says which, for the log; `raises` counts the raises.
   FeedPriority(int max_yield_ms, metrics::Counter& raises, std::string& note);
   ~FeedPriority();

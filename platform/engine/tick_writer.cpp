@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/engine/day_tables.h"
+#include "platform/engine/pacing.h"
 #include "platform/rtl/text.h"
 
 namespace engine {
@@ -51,8 +52,13 @@ void TickWriter::AppendBatch(const std::vector<TickRecord>& ticks) {
   for (const TickRecord& tick : ticks) {
     Day& day = DayOf(tick.day);
     keyed.push_back({tick.day, rtl::LowerAscii(tick.symbol), tick.time, ++day.last_id, &tick});
+    Pace();
   }
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+  // Sorting a feed's batch takes a millisecond or two: a paced writer steps
+  // aside within it too, looking at the clock once per some hundred compares.
+  unsigned compares = 0;
+  std::sort(keyed.begin(), keyed.end(), [&compares](const Keyed& a, const Keyed& b) {
+    if ((++compares & 255) == 0) Pace();
     if (a.day != b.day) return a.day < b.day;
     if (int c = a.folded.compare(b.folded); c != 0) return c < 0;
     if (a.time != b.time) return a.time < b.time;
@@ -76,6 +82,7 @@ void TickWriter::Insert(Day& day, int64_t id, const TickRecord& tick) {
   }
   day.inserter->Insert(row_);
   ++rows_;
+  Pace();
 }
 
 void TickWriter::NextTransaction() {

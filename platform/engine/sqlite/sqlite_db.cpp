@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/sqlite/paced_vfs.h"
 #include "platform/rtl/datetime.h"
 
 namespace engine::sqlite {
@@ -126,7 +127,9 @@ bool Stmt::Step() {
 std::shared_ptr<Db> Db::Open(const std::string& path, bool writable) {
   sqlite3* handle = nullptr;
   int flags = SQLITE_OPEN_NOMUTEX | (writable ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READONLY);
-  int rc = sqlite3_open_v2(path.c_str(), &handle, flags, nullptr);
+  // Writers go through the file layer that lets a paced writer step aside
+  // (engine/pacing.h); readers, the server's, have no use for it.
+  int rc = sqlite3_open_v2(path.c_str(), &handle, flags, writable ? PacedVfsName() : nullptr);
   if (rc != SQLITE_OK) {
     std::string message = handle != nullptr ? sqlite3_errmsg(handle) : sqlite3_errstr(rc);
     sqlite3_close(handle);
