@@ -55,10 +55,9 @@ void TickWriter::AppendBatch(const std::vector<TickRecord>& ticks) {
     Pace();
   }
   // Sorting a feed's batch takes a millisecond or two: a paced writer steps
-  // aside within it too, looking at the clock once per some hundred compares.
-  unsigned compares = 0;
-  std::sort(keyed.begin(), keyed.end(), [&compares](const Keyed& a, const Keyed& b) {
-    if ((++compares & 255) == 0) Pace();
+  // aside within it too.
+  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
+    Pace();
     if (a.day != b.day) return a.day < b.day;
     if (int c = a.folded.compare(b.folded); c != 0) return c < 0;
     if (a.time != b.time) return a.time < b.time;
