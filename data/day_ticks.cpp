@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "log/zetUtilities.h"
+#include "platform/engine/sqlite/pack_cache.h"
 #include "platform/metrics/metrics.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/text.h"
@@ -20,6 +21,7 @@ struct PackCounters {
   metrics::Counter& from_packs;
   metrics::Counter& from_rows;
   metrics::Counter& unsound;
+  metrics::Gauge& kept_bytes;
 };
 
 PackCounters& Counters() {
@@ -30,7 +32,9 @@ PackCounters& Counters() {
         r.AddCounter("histdata_tick_day_reads_total", help, {{"source", "pack"}}),
         r.AddCounter("histdata_tick_day_reads_total", help, {{"source", "rows"}}),
         r.AddCounter("histdata_tick_packs_unsound_total",
-                     "Packs found damaged and passed over for their rows.")};
+                     "Packs found damaged and passed over for their rows."),
+        r.AddGauge("histdata_tick_packs_kept_bytes",
+                   "Memory holding the packs of unchanged days last read, for the requests to come.")};
   }();
   return *counters;
 }
@@ -114,7 +118,9 @@ void PackTicks::AppendLineFields(std::string& line) const {
 
 bool DayPack::Load(engine::TTable& table, std::string_view symbol) {
   PackCounters& counters = Counters();
-  if (!table.ReadPack(symbol, bytes_)) {
+  const bool found = table.ReadPack(symbol, bytes_);
+  counters.kept_bytes.Set(static_cast<double>(engine::sqlite::PackCache::Default().BytesHeld()));
+  if (!found) {
     counters.from_rows.Add();
     return false;
   }

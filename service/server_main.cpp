@@ -16,6 +16,7 @@
 
 #include "log/zetUtilities.h"
 #include "platform/engine/aliases.h"
+#include "platform/engine/sqlite/pack_cache.h"
 #include "platform/http/server.h"
 #include "platform/metrics/metrics.h"
 #include "platform/os/module_folder.h"
@@ -44,6 +45,7 @@ struct Arguments {
   int max_connections = 0;  // 0: the host's defaults
   int head_timeout = 0;
   int idle_timeout = 0;
+  int pack_cache_mb = -1;  // -1: the cache's own default
 };
 
 // A value checker: false when the text is not acceptable.
@@ -100,6 +102,10 @@ const Option kOptions[] = {
     {"--idle-timeout", "S",
      "seconds a kept-alive connection may wait for its next request (default 30)",
      "a whole number of seconds above 0", Number(&Arguments::idle_timeout, 1, 86400)},
+    {"--pack-cache-mb", "MB",
+     "memory for the packs of unchanged days last read, kept for the requests to come "
+     "(default 64; 0: none)",
+     "a whole number of megabytes, 0 or more", Number(&Arguments::pack_cache_mb, 0, 1048576)},
     {"--web-dir", "DIR",
      "folder of the chart page (default <program folder>/web, else "
      "<program folder>/../share/histdata/web)",
@@ -246,6 +252,9 @@ int main(int argc, char** argv) {
   } catch (const std::exception& e) {
     std::fprintf(stderr, "histdata-server: %s\n", e.what());
     return kExitStartFailed;
+  }
+  if (args.pack_cache_mb >= 0) {
+    engine::sqlite::PackCache::Default().SetBudget(static_cast<size_t>(args.pack_cache_mb) << 20);
   }
   hist::ops::StartOpsMetrics(BuildVersion());
   hist::StartExtension();

@@ -16,9 +16,6 @@ constexpr size_t kMaxRows = 4;
 // again: a few megabytes hold the names of every symbol of a market.
 constexpr size_t kMaxResults = 16384;
 constexpr size_t kMaxBytes = size_t{8} << 20;
-// Results read within a second of the file's last change are not kept
-// (os::LeftAloneFor says why).
-constexpr int64_t kSettledNs = 1'000'000'000;
 
 void AppendBytes(std::string& key, const void* bytes, size_t size) {
   key.append(static_cast<const char*>(bytes), size);
@@ -66,11 +63,6 @@ size_t BytesOf(const std::string& key, const ResultCache::Result& result) {
     for (const Value& v : row) bytes += sizeof v + v.s.size();
   }
   return bytes;
-}
-
-bool Settled(const ResultCache::Look& look) {
-  return look.file && os::LeftAloneFor(look.file_version, kSettledNs) &&
-         (!look.log || os::LeftAloneFor(look.log_version, kSettledNs));
 }
 
 // The rows of a kept result.
@@ -156,17 +148,10 @@ std::shared_ptr<ResultCache> ResultCache::Of(const std::string& path, const std:
 ResultCache::ResultCache(std::string path, std::string log_path)
     : path_(std::move(path)), log_path_(std::move(log_path)) {}
 
-ResultCache::Look ResultCache::LookAtFile() const {
-  Look look;
-  look.file = os::RegularFileVersion(path_, look.file_version);
-  look.log = os::RegularFileVersion(log_path_, look.log_version);
-  return look;
-}
-
 std::unique_ptr<Cursor> ResultCache::Rows(std::string key, const std::function<std::unique_ptr<Cursor>()>& run) {
   // Looked at before the rows are read: a write after the look leaves a
   // later version, which the next look sees as a change.
-  const Look look = LookAtFile();
+  const FileLook look = LookAtFile(path_, log_path_);
   const bool settled = Settled(look);
   {
     std::lock_guard<std::mutex> lock(mu_);

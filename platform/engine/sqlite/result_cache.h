@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "platform/engine/driver.h"
-#include "platform/os/files.h"
+#include "platform/engine/sqlite/file_look.h"
 
 namespace engine::sqlite {
 
@@ -54,25 +54,13 @@ class ResultCache {
     std::vector<std::vector<Value>> rows;
   };
 
-  // What one look at the file and its log finds.
-  struct Look {
-    bool file = false;  // the file is there, and a regular one
-    bool log = false;
-    os::FileVersion file_version, log_version;
-    bool operator==(const Look& o) const {
-      return file == o.file && log == o.log && file_version == o.file_version && log_version == o.log_version;
-    }
-    bool operator!=(const Look& o) const { return !(*this == o); }
-  };
 
  private:
-  Look LookAtFile() const;
-
   const std::string path_, log_path_;
   std::mutex mu_;
   // The look under which `results_` were read; they are dropped at the
   // first look that finds anything else.
-  Look seen_;
+  FileLook seen_;
   std::unordered_map<std::string, std::shared_ptr<const Result>> results_;
   size_t bytes_ = 0;
 };

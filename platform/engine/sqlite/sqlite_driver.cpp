@@ -15,6 +15,7 @@
 #include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
 #include "platform/engine/sql_text.h"
+#include "platform/engine/sqlite/pack_cache.h"
 #include "platform/engine/sqlite/result_cache.h"
 #include "platform/engine/sqlite/sqlite_db.h"
 #include "platform/engine/sqlite/tick_sql.h"
@@ -109,6 +110,16 @@ bool ReadPackIn(Db& db, const std::string& table, std::string_view symbol, std::
   const int size = sqlite3_column_bytes(stmt->get(), 0);
   bytes.assign(static_cast<const char*>(data), data != nullptr ? static_cast<size_t>(size) : 0);
   return true;
+}
+
+// A pack's name in the process's pack cache, within its file: a table's
+// packs are found by the symbol with ASCII letters folded, as the key's
+// NOCASE collation folds them.
+std::string PackName(const std::string& table, std::string_view symbol) {
+  std::string name = LowerAscii(table);
+  name += '\0';
+  name += LowerAscii(symbol);
+  return name;
 }
 
 // The rows of every key, each with its key first: the symbol with ASCII
@@ -397,7 +408,11 @@ class FileConnection : public Connection {
   int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*db_, table); }
 
   bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
-    return ReadPackIn(*db_, table, symbol, bytes);
+    auto read = [&](std::string& out) { return ReadPackIn(*db_, table, symbol, out); };
+    if (results_ == nullptr) return read(bytes);  // written, or of a file whose version says nothing
+    const char* file = sqlite3_db_filename(db_->handle(), "main");
+    return sqlite::PackCache::Default().Read(file, sqlite3_filename_wal(file), PackName(table, symbol), bytes,
+                                             read);
   }
   std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
     return std::make_unique<KeyedCursor>(SeekTicksIn(*db_, table, "", false, 0));
@@ -523,8 +538,13 @@ class FolderConnection : public Connection {
 
   int64_t LastTickId(const std::string& table) override { return LastTickIdIn(*ReadTable(table), table); }
 
+  // A kept pack opens nothing: a day's file is looked at, not read.
   bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
-    return ReadPackIn(*ReadTable(table), table, symbol, bytes);
+    auto read = [&](std::string& out) { return ReadPackIn(*ReadTable(table), table, symbol, out); };
+    if (writable_) return read(bytes);
+    QuoteTableName(table);
+    const std::string path = PathOf(table);
+    return sqlite::PackCache::Default().Read(path, path + "-wal", PackName(table, symbol), bytes, read);
   }
   std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
     return std::make_unique<KeyedCursor>(SeekTicksIn(*ReadTable(table), table, "", false, 0));
