@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "log/zetUtilities.h"
-#include "platform/engine/sqlite/pack_cache.h"
+#include "platform/engine/pack_cache.h"
 #include "platform/metrics/metrics.h"
 #include "platform/rtl/numbers.h"
 #include "platform/rtl/text.h"
@@ -119,7 +119,7 @@ void PackTicks::AppendLineFields(std::string& line) const {
 bool DayPack::Load(engine::TTable& table, std::string_view symbol) {
   PackCounters& counters = Counters();
   const bool found = table.ReadPack(symbol, bytes_);
-  counters.kept_bytes.Set(static_cast<double>(engine::sqlite::PackCache::Default().BytesHeld()));
+  counters.kept_bytes.Set(static_cast<double>(engine::PackCache::Default().BytesHeld()));
   if (!found) {
     counters.from_rows.Add();
     return false;

@@ -16,7 +16,7 @@
 
 #include "log/zetUtilities.h"
 #include "platform/engine/aliases.h"
-#include "platform/engine/sqlite/pack_cache.h"
+#include "platform/engine/pack_cache.h"
 #include "platform/http/server.h"
 #include "platform/metrics/metrics.h"
 #include "platform/os/module_folder.h"
@@ -254,7 +254,7 @@ int main(int argc, char** argv) {
     return kExitStartFailed;
   }
   if (args.pack_cache_mb >= 0) {
-    engine::sqlite::PackCache::Default().SetBudget(static_cast<size_t>(args.pack_cache_mb) << 20);
+    engine::PackCache::Default().SetBudget(static_cast<size_t>(args.pack_cache_mb) << 20);
   }
   hist::ops::StartOpsMetrics(BuildVersion());
   hist::StartExtension();

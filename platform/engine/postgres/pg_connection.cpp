@@ -12,12 +12,14 @@
 #include <vector>
 
 #include "platform/engine/errors.h"
+#include "platform/engine/pack_cache.h"
 #include "platform/engine/postgres/pg_cursors.h"
 #include "platform/engine/day_tables.h"
 #include "platform/engine/postgres/pg_inserter.h"
 #include "platform/engine/postgres/pg_session.h"
 #include "platform/engine/postgres/pg_text.h"
 #include "platform/engine/postgres/postgres_driver.h"
+#include "platform/rtl/text.h"
 
 namespace engine {
 namespace {
@@ -202,20 +204,55 @@ class PgConnection : public Connection {
     return std::stoll(PQgetvalue(r.get(), 0, 0));
   }
 
+  // A pack that the process keeps (engine/pack_cache.h) comes over the
+  // connection again only when its row changed: the statement compares the
+  // row's version now (the transaction that wrote it, its place in the
+  // table and its length) with the kept pack's, and answers null for the
+  // data when they are equal.
   bool ReadPack(const std::string& table, std::string_view symbol, std::string& bytes) override {
     std::string symbol_text;
     pg::ParamText(FieldType::kString, Value::Text(symbol), symbol_text);
     const std::string name = pg::QuoteIdent(table);
+    PackCache& cache = PackCache::Default();
+    const bool keeping = !writable_ && cache.Enabled();
+    std::string kept_name;
+    PackCache::Kept kept;
+    if (keeping) {
+      kept_name = KeptPackName(table, symbol);
+      if (!cache.Find(kept_name, kept) || kept.bytes == nullptr) kept.version.clear();
+    }
     Result r;
     try {
-      r = session_.Run("SELECT data FROM tick_packs WHERE rel = $1::regclass AND key = lower($2::text)",
-                       {name.c_str(), symbol_text.c_str()}, /*binary=*/true);
+      r = session_.Run(
+          "SELECT CASE WHEN version = $3 THEN NULL ELSE data END, version FROM (SELECT data, xmin::text || ':' || "
+          "ctid::text || ':' || octet_length(data) AS version FROM tick_packs WHERE rel = $1::regclass AND key = "
+          "lower($2::text)) AS pack",
+          {name.c_str(), symbol_text.c_str(), kept.version.c_str()}, /*binary=*/true);
     } catch (const EDBEngineError&) {
       if (writable_) throw;  // a writer's transaction is spoilt: say so
       return false;          // a store without packs
     }
-    if (PQntuples(r.get()) != 1) return false;
+    if (PQntuples(r.get()) != 1) {
+      if (keeping) cache.Drop(kept_name);
+      return false;
+    }
+    if (PQgetisnull(r.get(), 0, 0)) {
+      // A reconnect to another host within the statement compared the kept
+      // version with another server's row: only an answer of the server the
+      // pack was kept from counts.
+      if (KeptPackName(table, symbol) != kept_name) {
+        cache.Drop(kept_name);
+        return ReadPack(table, symbol, bytes);
+      }
+      cache.CountHit();
+      bytes.assign(*kept.bytes);
+      return true;
+    }
     bytes.assign(PQgetvalue(r.get(), 0, 0), static_cast<size_t>(PQgetlength(r.get(), 0, 0)));
+    if (keeping) {
+      std::string version(PQgetvalue(r.get(), 0, 1), static_cast<size_t>(PQgetlength(r.get(), 0, 1)));
+      cache.Keep(KeptPackName(table, symbol), {std::move(version), std::make_shared<const std::string>(bytes)});
+    }
     return true;
   }
 
@@ -378,6 +415,19 @@ class PgConnection : public Connection {
   }
 
  private:
+  // A pack's name in the process's pack cache: the server, the table and
+  // the symbol with ASCII letters folded. Spellings that the server folds
+  // together beyond ASCII keep a copy each, every one checked against the
+  // same row.
+  std::string KeptPackName(const std::string& table, std::string_view symbol) const {
+    std::string name = session_.ServerName();
+    name += '\0';
+    name += table;
+    name += '\0';
+    name += rtl::LowerAscii(symbol);
+    return name;
+  }
+
   std::unique_ptr<Cursor> Run(const std::string& text, const std::vector<BoundParam>& params) {
     std::vector<std::string> texts(params.size());
     std::vector<const char*> values(params.size());

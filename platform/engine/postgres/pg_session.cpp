@@ -96,6 +96,11 @@ Session::~Session() {
   PQfinish(conn_);
 }
 
+std::string Session::ServerName() const {
+  auto text = [](const char* s) { return std::string(s != nullptr ? s : ""); };
+  return text(PQhost(conn_)) + ":" + text(PQport(conn_)) + "/" + text(PQdb(conn_)) + " as " + text(PQuser(conn_));
+}
+
 bool Session::Healthy() {
   if (PQstatus(conn_) != CONNECTION_OK) return false;
   switch (PQtransactionStatus(conn_)) {

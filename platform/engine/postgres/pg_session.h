@@ -35,6 +35,11 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
+  // The server this session is connected to now ("host:port/database as
+  // user"): a connection string that lists several hosts may reach another
+  // after a reconnect.
+  std::string ServerName() const;
+
   // False once the connection is known to be lost or left in a failed
   // transaction. An idle connection is probed without blocking, so that one
   // whose server went away is noticed before it is used.

@@ -14,8 +14,9 @@
 
 #include "platform/engine/day_tables.h"
 #include "platform/engine/errors.h"
+#include "platform/engine/pack_cache.h"
 #include "platform/engine/sql_text.h"
-#include "platform/engine/sqlite/pack_cache.h"
+#include "platform/engine/sqlite/file_look.h"
 #include "platform/engine/sqlite/result_cache.h"
 #include "platform/engine/sqlite/sqlite_db.h"
 #include "platform/engine/sqlite/tick_sql.h"
@@ -411,8 +412,8 @@ class FileConnection : public Connection {
     auto read = [&](std::string& out) { return ReadPackIn(*db_, table, symbol, out); };
     if (results_ == nullptr) return read(bytes);  // written, or of a file whose version says nothing
     const char* file = sqlite3_db_filename(db_->handle(), "main");
-    return sqlite::PackCache::Default().Read(file, sqlite3_filename_wal(file), PackName(table, symbol), bytes,
-                                             read);
+    return sqlite::ReadFilePack(PackCache::Default(), file, sqlite3_filename_wal(file),
+                                PackName(table, symbol), bytes, read);
   }
   std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
     return std::make_unique<KeyedCursor>(SeekTicksIn(*db_, table, "", false, 0));
@@ -544,7 +545,8 @@ class FolderConnection : public Connection {
     if (writable_) return read(bytes);
     QuoteTableName(table);
     const std::string path = PathOf(table);
-    return sqlite::PackCache::Default().Read(path, path + "-wal", PackName(table, symbol), bytes, read);
+    return sqlite::ReadFilePack(PackCache::Default(), path, path + "-wal", PackName(table, symbol), bytes,
+                                read);
   }
   std::unique_ptr<Cursor> ScanKeyedTicks(const std::string& table) override {
     return std::make_unique<KeyedCursor>(SeekTicksIn(*ReadTable(table), table, "", false, 0));

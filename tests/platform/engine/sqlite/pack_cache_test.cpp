@@ -1,7 +1,7 @@
-// The process's pack cache on its own: what it keeps stays within its
+// The pack cache over a file on its own: what it keeps stays within its
 // budget, the packs read least recently go first, a pack too big for it is
 // never kept, and a write to the file or its log is a change.
-#include "platform/engine/sqlite/pack_cache.h"
+#include "platform/engine/pack_cache.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,14 @@
 #include <string>
 #include <thread>
 
+#include "platform/engine/sqlite/file_look.h"
 #include "platform/os/files.h"
 #include "tests/platform/engine/scratch_store.h"
 
 namespace {
 
-using engine::sqlite::PackCache;
+using engine::PackCache;
+using engine::sqlite::ReadFilePack;
 
 TEST(PackCacheTest, KeepsWithinItsBudgetWhatItReadFromASettledFile) {
   enginetest::ScratchStore store;
@@ -38,7 +40,7 @@ TEST(PackCacheTest, KeepsWithinItsBudgetWhatItReadFromASettledFile) {
   // Packs of 5,000 bytes named "a" to "j"; "z" has none.
   auto get = [&](const std::string& key) {
     std::string bytes;
-    const bool found = cache.Read(file, log, key, bytes, [&](std::string& out) {
+    const bool found = ReadFilePack(cache, file, log, key, bytes, [&](std::string& out) {
       ++reads;
       if (key == "z") return false;
       out.assign(key == "big" ? 10001 : 5000, key[0]);
