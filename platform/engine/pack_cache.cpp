@@ -3,7 +3,6 @@
 #include <iterator>
 #include <utility>
 
-
 namespace engine {
 
 namespace {

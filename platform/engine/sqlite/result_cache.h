@@ -54,7 +54,6 @@ class ResultCache {
     std::vector<std::vector<Value>> rows;
   };
 
-
  private:
   const std::string path_, log_path_;
   std::mutex mu_;
