@@ -68,6 +68,36 @@ void PutVarint(std::string& out, uint64_t v) {
   out.push_back(static_cast<char>(v));
 }
 
+// out[j] = n[j] / d, correctly rounded, for `count` numbers: the values of
+// a block stored at a scale below one or as milliseconds, which are most of
+// what decoding costs. A division takes the processor several times longer
+// than a multiplication; with a fused multiply-add, the quotient taken by
+// the reciprocal and corrected once by its exact remainder is the correctly
+// rounded one (Markstein's theorem: the reciprocal is correctly rounded and
+// the first quotient within an ulp), so the result is the same bits.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+__attribute__((target("fma"))) void DivideFused(const int64_t* n, size_t count, double d, double* out) {
+  const double reciprocal = 1.0 / d;
+  for (size_t j = 0; j < count; ++j) {
+    const double x = static_cast<double>(n[j]);
+    const double q = x * reciprocal;
+    out[j] = std::fma(std::fma(-q, d, x), reciprocal, q);
+  }
+}
+#define HISTDATA_DIVIDE_FUSED 1
+#endif
+
+void Divide(const int64_t* n, size_t count, double d, double* out) {
+#ifdef HISTDATA_DIVIDE_FUSED
+  static const bool fused = __builtin_cpu_supports("fma");
+  if (fused) {
+    DivideFused(n, count, d, out);
+    return;
+  }
+#endif
+  for (size_t j = 0; j < count; ++j) out[j] = static_cast<double>(n[j]) / d;
+}
+
 bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v) {
   v = 0;
   for (int shift = 0; shift < 64; shift += 7) {
@@ -412,7 +442,7 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
     // undefined behaviour (the checksum keeps damage out in the first place).
     if (c.scale == kMsScale) {
       out.units = Block::Units::kDayMillis;
-      for (size_t j = 0; j < out.count; ++j) out.values[j] = static_cast<double>(n[j]) / 86400000.0;
+      Divide(n, out.count, 86400000.0, out.values);
     } else if (c.scale >= 0) {
       // A stored whole number is below 2^53 and the scale at most 10^3, so
       // the product fits 64 bits.
@@ -421,8 +451,7 @@ bool TickPack::DecodeBlock(int column, size_t index, Block& out) const {
       const double m = kPow10[c.scale];
       for (size_t j = 0; j < out.count; ++j) out.values[j] = static_cast<double>(n[j]) * m;
     } else {
-      const double d = kPow10[-c.scale];
-      for (size_t j = 0; j < out.count; ++j) out.values[j] = static_cast<double>(n[j]) / d;
+      Divide(n, out.count, kPow10[-c.scale], out.values);
     }
   }
   const Value::Kind plain = c.all_int ? Value::Kind::kInteger : Value::Kind::kFloat;
