@@ -39,35 +39,6 @@ double Unscale(int64_t n, int8_t scale) {
   return x / kPow10[-scale];
 }
 
-bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// The whole number that `v` is at `scale`, when Unscale gives `v` back
-// exactly.
-bool ScaleOf(double v, int8_t scale, int64_t& n) {
-  double x;
-  if (scale == kMsScale) {
-    x = v * 86400000.0;
-  } else if (scale >= 0) {
-    x = v / kPow10[scale];
-  } else {
-    x = v * kPow10[-scale];
-  }
-  if (!(std::fabs(x) < kExactLimit)) return false;
-  n = std::llround(x);
-  return SameBits(Unscale(n, scale), v);
-}
-
-uint64_t ZigZag(int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); }
-int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
-
-void PutVarint(std::string& out, uint64_t v) {
-  while (v >= 0x80) {
-    out.push_back(static_cast<char>(v | 0x80));
-    v >>= 7;
-  }
-  out.push_back(static_cast<char>(v));
-}
-
 // out[j] = n[j] / d, correctly rounded, for `count` numbers: the values of
 // a block stored at a scale below one or as milliseconds, which are most of
 // what decoding costs. A division takes the processor several times longer
@@ -96,6 +67,35 @@ void Divide(const int64_t* n, size_t count, double d, double* out) {
   }
 #endif
   for (size_t j = 0; j < count; ++j) out[j] = static_cast<double>(n[j]) / d;
+}
+
+bool SameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The whole number that `v` is at `scale`, when Unscale gives `v` back
+// exactly.
+bool ScaleOf(double v, int8_t scale, int64_t& n) {
+  double x;
+  if (scale == kMsScale) {
+    x = v * 86400000.0;
+  } else if (scale >= 0) {
+    x = v / kPow10[scale];
+  } else {
+    x = v * kPow10[-scale];
+  }
+  if (!(std::fabs(x) < kExactLimit)) return false;
+  n = std::llround(x);
+  return SameBits(Unscale(n, scale), v);
+}
+
+uint64_t ZigZag(int64_t v) { return (static_cast<uint64_t>(v) << 1) ^ static_cast<uint64_t>(v >> 63); }
+int64_t UnZigZag(uint64_t v) { return static_cast<int64_t>(v >> 1) ^ -static_cast<int64_t>(v & 1); }
+
+void PutVarint(std::string& out, uint64_t v) {
+  while (v >= 0x80) {
+    out.push_back(static_cast<char>(v | 0x80));
+    v >>= 7;
+  }
+  out.push_back(static_cast<char>(v));
 }
 
 bool GetVarint(const uint8_t*& p, const uint8_t* end, uint64_t& v) {
