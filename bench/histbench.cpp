@@ -16,10 +16,12 @@
 //       Prints median, min and max seconds, the lines and bytes of the body,
 //       how many of the timed replies were complete 200 replies, and with --watch the peak resident memory of PID during the runs.
 //       --save writes the body of one more request (HTTP/1.0) to FILE.
-//   histbench floor --body FILE [--reps N]
+//   histbench floor --body FILE [--reps N] [--coalesce]
 //       The loopback floor of a streamed reply: the lines of FILE, each
 //       written with one write() as one HTTP/1.1 chunk after a reply head, to
-//       a client reading the same way fetch does.
+//       a client reading the same way fetch does. --coalesce lets writes
+//       share segments as the server's do (MSG_MORE within a millisecond of
+//       the last write sent at once, the end sent at once).
 //   histbench time [--reps N] -- PROGRAM ARGS...
 //       Runs PROGRAM once to warm up, then N times, output to /dev/null.
 //   histbench dbcycle --data-dir D [--aliases F] [--reps N] ALIAS...
@@ -382,6 +384,7 @@ int Floor(const Args& a) {
   }
   const uint16_t port = ntohs(addr.sin_port);
   const int reps = a.Int("--reps", 5);
+  const bool coalesce = a.Has("--coalesce");
   std::thread server([&] {
     for (int i = 0; i < reps + 1; ++i) {
       const int fd = ::accept(listener, nullptr, nullptr);
@@ -393,8 +396,19 @@ int Floor(const Args& a) {
           "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n"
           "Connection: close\r\n\r\n";
       bool ok = ::write(fd, head, sizeof head - 1) > 0;
-      for (size_t k = 0; ok && k < chunks.size(); ++k)
-        ok = ::write(fd, chunks[k].data(), chunks[k].size()) > 0;
+      auto last_push = Clock::now();
+      for (size_t k = 0; ok && k < chunks.size(); ++k) {
+        int flags = 0;
+        if (coalesce) {
+          const auto now = Clock::now();
+          if (now - last_push < std::chrono::milliseconds(1)) {
+            flags = MSG_MORE;
+          } else {
+            last_push = now;
+          }
+        }
+        ok = ::send(fd, chunks[k].data(), chunks[k].size(), flags) > 0;
+      }
       if (ok) ::write(fd, "0\r\n\r\n", 5);
       ::close(fd);
     }
@@ -557,7 +571,7 @@ int main(int argc, char** argv) {
   }
   const std::string cmd = argv[1];
   try {
-    const Args a = Parse(argc, argv, 1, {"--http11"});
+    const Args a = Parse(argc, argv, 1, {"--http11", "--coalesce"});
     if (cmd == "market") return Market(a);
     if (cmd == "market-files") return TicksMarketFiles(a);
     if (cmd == "fetch") return Fetch(a);

@@ -277,14 +277,18 @@ void Connection::AfterReply(bool keep_alive) {
   WaitForRequest();
 }
 
-bool Connection::Send(std::span<const std::string_view> pieces) {
+bool Connection::Send(std::span<const std::string_view> pieces, bool more) {
   if (failed_) return false;
-  if (SendAll(socket_.native_handle(), pieces, hub_.options.write_timeout)) return true;
+  if (SendAll(socket_.native_handle(), pieces, hub_.options.write_timeout, more)) return true;
   failed_ = true;
   // The rest of the reply can no longer arrive; the handler may still run
   // to its end, but not on an open socket.
   Close();
   return false;
+}
+
+void Connection::Push() {
+  if (!failed_) httphost::Push(socket_.native_handle());
 }
 
 void Connection::Refuse(int status, std::string_view reason, std::string_view body) {

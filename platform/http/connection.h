@@ -74,10 +74,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Refuse(int status, std::string_view reason, std::string_view body);
 
   // Handler thread: writes all of `pieces` (at most kMaxSendPieces) as one
-  // gathered send under the write time-out. The first failure closes the
-  // socket at once; from then on nothing more is sent and the result is
-  // false.
-  bool Send(std::span<const std::string_view> pieces);
+  // gathered send under the write time-out; `more` lets the socket hold a
+  // partial segment back until the next send or Push. The first failure
+  // closes the socket at once; from then on nothing more is sent and the
+  // result is false.
+  bool Send(std::span<const std::string_view> pieces, bool more = false);
+  // Handler thread: sends what earlier sends with `more` held back.
+  void Push();
 
   // Any thread: ends the connection's reads and writes at once. A handler
   // that is running carries on; its writes fail.

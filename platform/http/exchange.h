@@ -3,6 +3,7 @@
 #ifndef HISTDATA_PLATFORM_HTTP_EXCHANGE_H_
 #define HISTDATA_PLATFORM_HTTP_EXCHANGE_H_
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -47,8 +48,8 @@ class Exchange : public host::Host {
   enum class Framing { kChunked, kLength, kClose };
   // Sends the held head, if any, and the pieces (at most three) back to
   // back in one write; after a failed write the client counts as gone, its
-  // socket is closed and nothing more is sent.
-  void Send(std::initializer_list<std::string_view> pieces);
+  // socket is closed and nothing more is sent. `more`: see Write.
+  void Send(std::initializer_list<std::string_view> pieces, bool more = false);
 
   Connection& connection_;
   Request& request_;
@@ -61,6 +62,8 @@ class Exchange : public host::Host {
   Framing framing_ = Framing::kChunked;
   uint64_t declared_length_ = 0;
   uint64_t body_written_ = 0;
+  std::chrono::steady_clock::time_point last_push_;  // of the last write sent at once
+  bool held_back_ = false;  // the socket may hold bytes of this reply back
 };
 
 }  // namespace httphost

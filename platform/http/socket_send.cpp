@@ -1,5 +1,7 @@
 #include "platform/http/socket_send.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -29,7 +31,8 @@ bool WaitWritable(int fd, Clock::time_point deadline) {
 }  // namespace
 
 bool SendAll(int fd, std::span<const std::string_view> pieces,
-             std::chrono::milliseconds timeout) {
+             std::chrono::milliseconds timeout, bool more) {
+  const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
   if (pieces.size() > kMaxSendPieces) throw std::length_error("SendAll: too many pieces");
   iovec iov[kMaxSendPieces];
   size_t count = 0;
@@ -48,7 +51,7 @@ bool SendAll(int fd, std::span<const std::string_view> pieces,
     message.msg_iovlen = count;
     // Non-blocking whatever the descriptor's mode: a full buffer must come
     // back here to be waited for under the time-out.
-    ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    ssize_t sent = ::sendmsg(fd, &message, flags);
     if (sent < 0) {
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
@@ -56,6 +59,9 @@ bool SendAll(int fd, std::span<const std::string_view> pieces,
         waited = true;
         deadline = Clock::now() + timeout;
       }
+      // A buffer full of bytes held back for their successors would only
+      // drain at the kernel's ceiling: send them before waiting for room.
+      if (more) Push(fd);
       if (!WaitWritable(fd, deadline)) return false;
       continue;
     }
@@ -72,6 +78,13 @@ bool SendAll(int fd, std::span<const std::string_view> pieces,
     }
   }
   return true;
+}
+
+void Push(int fd) {
+  // Setting TCP_NODELAY, even to the value it has, sends the held-back
+  // partial segment at once; on a socket that is not TCP it fails harmlessly.
+  int one = 1;
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 }
 
 }  // namespace httphost

@@ -22,9 +22,15 @@ constexpr size_t kMaxSendPieces = 4;
 // socket's send buffer; false when the peer is gone or the socket is shut
 // down, or when the whole did not fit within `timeout` of the first moment
 // it had to wait. Raises no SIGPIPE. More than kMaxSendPieces pieces raise
-// std::length_error.
+// std::length_error. With `more`, the caller promises more bytes soon: a
+// TCP socket may then hold a partial segment back (MSG_MORE) until a send
+// without it, a Push, or the kernel's own ceiling of about 200 ms.
 bool SendAll(int fd, std::span<const std::string_view> pieces,
-             std::chrono::milliseconds timeout);
+             std::chrono::milliseconds timeout, bool more = false);
+
+// Sends at once whatever a TCP socket `fd` holds back after sends with
+// `more`. Other sockets ignore it.
+void Push(int fd);
 
 }  // namespace httphost
 

@@ -1,6 +1,10 @@
 // The gathered socket send of the HTTP host, on local stream socket pairs.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <linux/sockios.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -99,6 +103,49 @@ TEST_F(SocketSendTest, ShutDownSocketEndsAWaitingSend) {
   ::shutdown(writer(), SHUT_RDWR);
   ASSERT_EQ(sent.wait_for(20s), std::future_status::ready);
   EXPECT_FALSE(sent.get());
+}
+
+// Writes sent with `more` may wait in the kernel for their successors; Push
+// must send them all at once, or a reply's last lines would sit there for
+// the kernel's own ceiling. Asked of the socket itself (its bytes not yet
+// sent), since on loopback a pushed segment leaves before the call returns.
+TEST(SocketSendPushTest, PushSendsWhatMoreHeldBack) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const int server = ::accept(listener, nullptr, nullptr);
+  ASSERT_GE(server, 0);
+  httphost::Push(server);  // sets TCP_NODELAY, as the host does for its sockets
+
+  std::string expected;
+  for (int i = 0; i < 50; ++i) {
+    const std::string line = "TICK|" + std::to_string(i) + "|\r\n";
+    const std::string_view pieces[] = {line};
+    ASSERT_TRUE(httphost::SendAll(server, pieces, 5s, true));
+    expected += line;
+  }
+  httphost::Push(server);
+  int unsent = -1;
+  ASSERT_EQ(::ioctl(server, SIOCOUTQNSD, &unsent), 0);
+  EXPECT_EQ(unsent, 0);
+  std::string got;
+  char buffer[4096];
+  while (got.size() < expected.size()) {
+    const ssize_t n = ::read(client, buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  EXPECT_EQ(got, expected);
+  ::close(server);
+  ::close(client);
+  ::close(listener);
 }
 
 }  // namespace
