@@ -59,9 +59,9 @@ bool SendAll(int fd, std::span<const std::string_view> pieces,
         waited = true;
         deadline = Clock::now() + timeout;
       }
-      // A buffer full of bytes held back for their successors would only
-      // drain at the kernel's ceiling: send them before waiting for room.
-      if (more) Push(fd);
+      // Bytes held back by earlier sends with `more` would leave a full
+      // buffer only at the kernel's ceiling: send them before waiting.
+      Push(fd);
       if (!WaitWritable(fd, deadline)) return false;
       continue;
     }
