@@ -160,6 +160,13 @@ void Exchange::Write(const char* data, size_t size) {
 }
 
 bool Exchange::Finish(bool completed) {
+  const bool reusable = EndReply(completed);
+  // Whatever way the reply ended, nothing of it may stay held back.
+  if (held_back_) connection_.Push();
+  return reusable;
+}
+
+bool Exchange::EndReply(bool completed) {
   if (!head_sent_) {
     // The handler ended without a reply of its own.
     static constexpr std::string_view kBody = "Internal Server Error\r\n";
@@ -167,12 +174,10 @@ bool Exchange::Finish(bool completed) {
              "Content-Type: text/plain\r\nContent-Length: " + std::to_string(kBody.size()) +
                  "\r\n");
     Write(kBody.data(), kBody.size());
-    if (held_back_) connection_.Push();
     return keep_alive_ && !failed_;
   }
   if (!completed) {
     Send({});
-    if (held_back_) connection_.Push();
     return false;  // a cut reply must not look complete
   }
   if (head_only_) return keep_alive_ && !failed_;
@@ -181,7 +186,6 @@ bool Exchange::Finish(bool completed) {
   } else {
     Send({});
   }
-  if (held_back_) connection_.Push();
   if (framing_ == Framing::kLength && body_written_ != declared_length_) return false;
   return keep_alive_ && !failed_;
 }

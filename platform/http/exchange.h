@@ -46,6 +46,8 @@ class Exchange : public host::Host {
 
  private:
   enum class Framing { kChunked, kLength, kClose };
+  // Finish's sends; the same result.
+  bool EndReply(bool completed);
   // Sends the held head, if any, and the pieces (at most three) back to
   // back in one write; after a failed write the client counts as gone, its
   // socket is closed and nothing more is sent. `more`: see Write.
